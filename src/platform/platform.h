@@ -1,0 +1,171 @@
+// The platform seam: everything the core needs from the world. The core
+// includes this header and nothing of the operating system. One backend of
+// each kind is linked in: device services from win32/, hidraw/ or sim/;
+// locks, signals, threads, timers, pauses, memory and the message box from
+// native_services.cpp (straight to os.h) or from sim/ (which counts them and
+// can make them fail first).
+//
+// Results are phrased as the core tests them: error numbers are the Win32
+// numbers below, translated once, at the backend edge; a timed wait answers
+// 0, 128, 258 or -1.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace juxhid::platform {
+
+// ---- Error numbers -----------------------------------------------------------
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;       // device gone (handle dead)
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorNoMoreItems = 259;
+inline constexpr uint32_t kErrorOperationAborted = 995;  // the handle was closed under a read
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+
+// ---- Wait outcomes -----------------------------------------------------------
+inline constexpr int32_t kWaitAcquired = 0;   // also: signal 0 of two, thread ended
+inline constexpr int32_t kWaitSecond = 1;     // signal 1 of two
+inline constexpr int32_t kWaitAbandoned = 128;
+inline constexpr int32_t kWaitTimeout = 258;
+inline constexpr int32_t kWaitFailed = -1;
+
+// ---- Device listing ------------------------------------------------------------
+// Called only by EnumerateJUX on the caller's thread; never concurrently.
+
+struct DeviceList;
+
+// The list of present HID interfaces. Null when the platform gives none.
+DeviceList* deviceListOpen();
+
+// One member of the list, named by its member index from 0. False and *error
+// set when there is none: 259 at the end of the list, anything else a fault.
+struct InterfaceRef {
+    uint32_t member;
+    uintptr_t backend;  // the backend's own reference to the member
+};
+bool deviceListMember(DeviceList* list, uint32_t member, InterfaceRef* ref, uint32_t* error);
+
+// Size in bytes of the member's detail record (its path included). The call
+// "fails" with 122 when it reports the size, as the platform does; true or
+// error 122 both mean *size is valid.
+bool deviceDetailSize(DeviceList* list, const InterfaceRef& ref, uint32_t* size, uint32_t* error);
+
+// Fetches the detail record into `record` (`size` bytes, as the size query
+// gave). False and *error on failure.
+bool deviceDetailFetch(DeviceList* list, const InterfaceRef& ref, void* record, uint32_t size,
+                       uint32_t* error);
+
+// The NUL-terminated device path inside a fetched detail record.
+const char* deviceDetailPath(const void* record);
+
+void deviceListClose(DeviceList* list);
+
+// ---- Devices --------------------------------------------------------------------
+
+struct Device;
+
+enum class Access { Query, Read, Write };
+
+// Opens a device path, shared for read and write, open-existing. Null and
+// *error on failure: 5 denied, 2 or 3 not found, anything else.
+Device* deviceOpen(const char* path, Access access, uint32_t* error);
+
+// Closes a handle. May be called while another thread is blocked in
+// deviceRead on it: that read then returns at once with an error that is not
+// a device-gone code (995), and the backend frees the handle after it returned.
+void deviceClose(Device* device);
+
+struct DeviceAttributes {
+    uint16_t vendorId;
+    uint16_t productId;
+};
+bool deviceAttributes(Device* device, DeviceAttributes* attributes, uint32_t* error);
+
+// The device's report description (preparsed data) and its capabilities.
+struct Preparsed;
+Preparsed* devicePreparsed(Device* device, uint32_t* error);
+struct DeviceCaps {
+    uint16_t usage;
+    uint16_t usagePage;
+    uint16_t inputReportByteLength;   // report-ID byte counted; 0 none
+    uint16_t outputReportByteLength;  // report-ID byte counted; 0 none
+};
+bool deviceCaps(Preparsed* preparsed, DeviceCaps* caps);  // false: not success
+void preparsedFree(Preparsed* preparsed);
+
+// Blocking transfers of exactly `length` bytes asked; no timeout.
+struct Transfer {
+    bool ok;
+    uint32_t count;  // bytes moved when ok
+    uint32_t error;  // when !ok: 6 or 1167 device gone, 995 handle closed, others
+};
+// Called by one ReaderWorker per handle.
+Transfer deviceRead(Device* device, void* buffer, uint32_t length);
+// Called with writeLock held (a writer or a pacing tick).
+Transfer deviceWrite(Device* device, const void* buffer, uint32_t length);
+
+// ---- Memory -----------------------------------------------------------------------
+// Any thread. allocate(0) may return null and that is not a failure to callers
+// who never ask for 0.
+void* allocate(size_t bytes);
+void release(void* block);  // null is fine
+
+// ---- Locks (recursive, owned by a thread, like a Win32 mutex) ----------------------
+struct Lock;
+Lock* lockCreate();  // unnamed, not owned; null on failure
+// Waits at most `ms`: kWaitAcquired, kWaitAbandoned (the owner thread ended
+// holding it; the caller now owns it), kWaitTimeout, kWaitFailed.
+int32_t lockWait(Lock* lock, uint32_t ms);
+bool lockRelease(Lock* lock);  // false: not owned by the caller, or a fault
+void lockClose(Lock* lock);    // not owned by anyone, no waiter
+
+// ---- Signals (manual reset) ------------------------------------------------------
+struct Signal;
+Signal* signalCreate();  // unnamed, manual reset, clear; null on failure
+void signalSet(Signal* signal);
+void signalReset(Signal* signal);
+bool signalIsSet(Signal* signal);  // a zero-time wait
+// kWaitAcquired when set within `ms`, else kWaitTimeout (kWaitFailed on error).
+int32_t signalWait(Signal* signal, uint32_t ms);
+// Waits for either: kWaitAcquired for `first` (also when both are set),
+// kWaitSecond for `second`, kWaitTimeout, kWaitFailed. Nothing is reset.
+int32_t signalWaitEither(Signal* first, Signal* second, uint32_t ms);
+void signalClose(Signal* signal);  // nobody waits on it any more
+
+// ---- Threads --------------------------------------------------------------------
+struct Thread;
+enum class ThreadRole { Reader, Callback };
+using ThreadRoutine = void (*)(void* argument);
+// Starts at once with (at least) a small stack: 2048 bytes asked, raised by
+// the backend to what the routine and the host's callbacks safely need. Null on
+// failure.
+Thread* threadStart(ThreadRoutine routine, void* argument, ThreadRole role);
+// kWaitAcquired once the thread has ended, kWaitTimeout, kWaitFailed.
+int32_t threadWait(Thread* thread, uint32_t ms);
+bool threadIsCurrent(const Thread* thread);
+// Gives the handle back. A thread still running goes on and frees its own
+// record when it ends.
+void threadRelease(Thread* thread);
+
+// ---- Pauses and timers -------------------------------------------------------------
+void sleepMs(uint32_t ms);
+
+// One-shot: after `delayMs` (with `resolutionMs`, 0 the finest) the routine
+// runs once on the platform's timer thread with its id. 0 on failure.
+using TimerRoutine = void (*)(uint32_t timerId);
+uint32_t timerSchedule(uint32_t delayMs, uint32_t resolutionMs, TimerRoutine routine);
+// After it returns the routine of that id does not start; one already running
+// may still run. False when the id names no pending tick.
+bool timerCancel(uint32_t timerId);
+// At unload, after the last cancel: ends the timer service, waiting for a
+// routine that is still running (where the platform allows it).
+void timerShutdown();
+
+// ---- User interface ------------------------------------------------------------------
+// Modal, no owner, one OK button; returns when dismissed.
+void messageBox(const char* text, const char* caption);
+
+}  // namespace juxhid::platform

@@ -73,9 +73,15 @@ enum class Access { Query, Read, Write };
 // *error on failure: 5 denied, 2 or 3 not found, anything else.
 Device* deviceOpen(const char* path, Access access, uint32_t* error);
 
-// Closes a handle. May be called while another thread is blocked in
-// deviceRead on it: that read then returns at once with an error that is not
-// a device-gone code (995), and the backend frees the handle after it returned.
+// Ends a read that another thread has pending on the handle, and makes every
+// later deviceRead on it fail at once: both return !ok with 995 (not a
+// device-gone code). The handle stays valid until deviceClose. Called by the
+// teardowns, from any thread, while the reader may be blocked in deviceRead
+// or just about to call it.
+void deviceCancelRead(Device* device);
+
+// Closes a handle. Called only once no other thread uses it any more (the
+// reader has ended; writes are over).
 void deviceClose(Device* device);
 
 struct DeviceAttributes {

@@ -1,0 +1,42 @@
+#include "frame/lifecycle.h"
+
+#include "frame/library_state.h"
+#include "frame/lock_convention.h"
+#include "juxhid.h"
+
+namespace juxhid::frame {
+
+void libraryLoad() {
+    LibraryState& library = state();
+    for (int32_t index = 0; index < kMaxDevices; ++index) {
+        zeroSlot(library.slots[index]);
+        library.devices[index] = DeviceEntry{};
+    }
+    library.deviceCount = 0;
+    library.pacingTimerId = 0;
+    library.deferredWriteStatus = 0;
+    library.pacingActive = false;
+    library.fastPacing = false;
+    // A missing writeLock is not a load failure: every write then answers
+    // that the lock could not be had.
+    library.writeLock = platform::lockCreate();
+}
+
+void libraryUnload() {
+    LibraryState& library = state();
+    for (int32_t index = 0; index < kMaxDevices; ++index) CloseInterface(index);
+    if (library.writeLock != nullptr) {
+        const bool locked = isAcquired(waitForLock(library.writeLock, 250));
+        if (const uint32_t timerId = library.pacingTimerId.exchange(0)) platform::timerCancel(timerId);
+        library.pacingActive = false;
+        if (locked) platform::lockRelease(library.writeLock);
+        // A tick that had already started finishes before the lock goes.
+        platform::timerShutdown();
+        platform::lockClose(library.writeLock);
+        library.writeLock = nullptr;
+    } else {
+        platform::timerShutdown();
+    }
+}
+
+}  // namespace juxhid::frame

@@ -1,0 +1,70 @@
+#include "interface/reader_worker.h"
+
+#include <algorithm>
+
+#include "frame/library_state.h"
+#include "frame/lock_convention.h"
+
+namespace juxhid {
+namespace {
+
+constexpr uint32_t kRetryPauseMs = 100;
+constexpr uint32_t kStoreLockWaitMs = 100;
+
+bool isDeviceGone(uint32_t error) {
+    return error == platform::kErrorInvalidHandle || error == platform::kErrorDeviceNotConnected;
+}
+
+// Stores one complete report. A report that cannot get the lock in time is
+// dropped: the reader must go back to the device before its buffer overflows.
+void storeReport(InterfaceSlot& slot, const uint8_t* report) {
+    if (!tryLock(slot.readLock, kStoreLockWaitMs)) return;
+    slot.readRing.pushOverwrite(report);
+    if (slot.dataCallbackMode.load(std::memory_order_relaxed) != 0) platform::signalSet(slot.dataSignal);
+    platform::lockRelease(slot.readLock);
+}
+
+}  // namespace
+
+bool workerMustStop(const InterfaceSlot& slot, uint32_t opening) {
+    return slot.stopRequested.load() || slot.opening.load() != opening;
+}
+
+bool prepareReaderScratch(InterfaceSlot& slot) {
+    const uint32_t bytes = std::max(kReaderScratchBytes, slot.readLength);
+    slot.readerScratch = static_cast<uint8_t*>(platform::allocate(bytes));
+    slot.readerScratchBytes = slot.readerScratch != nullptr ? bytes : 0;
+    return slot.readerScratch != nullptr;
+}
+
+void releaseReaderScratch(InterfaceSlot& slot) {
+    platform::release(slot.readerScratch);
+    slot.readerScratch = nullptr;
+    slot.readerScratchBytes = 0;
+}
+
+void runReaderWorker(void* slotAddress) {
+    InterfaceSlot& slot = *static_cast<InterfaceSlot*>(slotAddress);
+    const uint32_t opening = slot.opening.load();
+    const uint32_t length = slot.readLength;
+    uint8_t* scratch = slot.readerScratch;
+    while (!workerMustStop(slot, opening)) {
+        const platform::Transfer read = platform::deviceRead(slot.readHandle, scratch, length);
+        if (!read.ok) {
+            if (isDeviceGone(read.error)) {
+                platform::signalSet(slot.errorSignal);
+                return;
+            }
+            // A read cancelled by a teardown ends the reader at once; the
+            // pause is for devices that fail for a while.
+            if (workerMustStop(slot, opening)) return;
+            platform::sleepMs(kRetryPauseMs);
+            continue;
+        }
+        // A report that arrives together with a stop request is not stored.
+        if (workerMustStop(slot, opening)) return;
+        if (read.count == length) storeReport(slot, scratch);
+    }
+}
+
+}  // namespace juxhid

@@ -1,0 +1,79 @@
+// The polled reads: ReadData takes the oldest unread report, ReadLast copies
+// the newest one (waiting about half a second for a first), ClearBuffer
+// forgets every stored report. Each holds readLock only for its work on the
+// ring, and writes the caller's buffer only when it answers with a report.
+#include "frame/library_state.h"
+#include "frame/lock_convention.h"
+#include "juxhid.h"
+#include "juxhid_status.h"
+
+namespace juxhid {
+namespace {
+
+constexpr uint32_t kReadLockWaitMs = 500;
+constexpr int32_t kReadLastLooks = 11;
+constexpr uint32_t kReadLastPauseMs = 50;
+
+bool hasNoInput(int32_t index) { return state().devices[index].InputReportByteLength == 0; }
+
+int32_t readData(int32_t index, void* buffer) {
+    if (!isListedIndex(index)) return JUXHID_READ_NOT_OPEN;
+    if (buffer == nullptr) return JUXHID_READ_BAD_POINTER;
+    if (hasNoInput(index)) return JUXHID_READ_NO_INPUT;
+    InterfaceSlot& slot = state().slots[index];
+    if (slot.errorSignal == nullptr) return JUXHID_READ_NOT_OPEN;
+    // Once the device is gone its unread reports can no longer be taken.
+    if (platform::signalIsSet(slot.errorSignal)) return JUXHID_READ_DEVICE_GONE;
+    if (slot.readLock == nullptr) return JUXHID_READ_NO_LOCK;
+    const int32_t wait = platform::lockWait(slot.readLock, kReadLockWaitMs);
+    if (!isAcquired(wait)) return 3000 + wait;
+    const bool taken = slot.readRing.popOldest(buffer);
+    const bool released = platform::lockRelease(slot.readLock);
+    if (taken) return released ? JUXHID_OK : JUXHID_READ_RELEASE_FAILED;
+    return released ? JUXHID_READ_EMPTY : JUXHID_READ_EMPTY_RELEASE_FAILED;
+}
+
+int32_t readLast(int32_t index, void* buffer) {
+    if (!isListedIndex(index)) return JUXHID_LAST_NOT_OPEN;
+    if (buffer == nullptr) return JUXHID_LAST_BAD_POINTER;
+    if (hasNoInput(index)) return JUXHID_LAST_NO_INPUT;
+    InterfaceSlot& slot = state().slots[index];
+    if (slot.errorSignal == nullptr) return JUXHID_LAST_NOT_OPEN;
+    if (platform::signalIsSet(slot.errorSignal)) return JUXHID_LAST_DEVICE_GONE;
+    // The lock is never held across a pause, so the reader can store the
+    // report being waited for.
+    for (int32_t look = 1;; ++look) {
+        if (!tryLock(slot.readLock, kReadLockWaitMs)) return JUXHID_LAST_LOCK_FAILED;
+        if (slot.readRing.hasReport()) {
+            slot.readRing.peekNewest(buffer);
+            return platform::lockRelease(slot.readLock) ? JUXHID_OK : JUXHID_LAST_RELEASE_FAILED;
+        }
+        if (!platform::lockRelease(slot.readLock)) return JUXHID_LAST_RELEASE_FAILED;
+        if (look == kReadLastLooks) return JUXHID_LAST_NO_REPORT;
+        platform::sleepMs(kReadLastPauseMs);
+    }
+}
+
+int32_t clearBuffer(int32_t index) {
+    if (!isListedIndex(index)) return JUXHID_CLEAR_NOT_OPEN;
+    InterfaceSlot& slot = state().slots[index];
+    if (slot.readLock == nullptr) return JUXHID_CLEAR_NOT_OPEN;
+    if (!tryLock(slot.readLock, kReadLockWaitMs)) return JUXHID_CLEAR_LOCK_FAILED;
+    slot.readRing.clear();
+    return platform::lockRelease(slot.readLock) ? JUXHID_OK : JUXHID_CLEAR_RELEASE_FAILED;
+}
+
+}  // namespace
+}  // namespace juxhid
+
+extern "C" JUXHID_API int32_t JUXHID_CALL ReadData(int32_t index, void* buffer) {
+    return juxhid::readData(index, buffer);
+}
+
+extern "C" JUXHID_API int32_t JUXHID_CALL ReadLast(int32_t index, void* buffer) {
+    return juxhid::readLast(index, buffer);
+}
+
+extern "C" JUXHID_API int32_t JUXHID_CALL ClearBuffer(int32_t index) {
+    return juxhid::clearBuffer(index);
+}

@@ -11,8 +11,10 @@ void zeroSlot(InterfaceSlot& slot) {
     slot.readHandle = nullptr;
     slot.writeHandle = nullptr;
     slot.readLength = 0;
-    slot.readRing = ReportRing{};
-    slot.writeRing = ReportRing{};
+    // Rings are reset only when they exist: a pacing tick may be looking at
+    // every slot's (empty) write queue under writeLock meanwhile.
+    if (slot.readRing.exists()) slot.readRing = ReportRing{};
+    if (slot.writeRing.exists()) slot.writeRing = ReportRing{};
     slot.readLock = nullptr;
     slot.dataSignal = nullptr;
     slot.errorSignal = nullptr;

@@ -77,7 +77,7 @@ Device* deviceOpen(const char* path, Access access, uint32_t* error);
 // later deviceRead on it fail at once: both return !ok with 995 (not a
 // device-gone code). The handle stays valid until deviceClose. Called by the
 // teardowns, from any thread, while the reader may be blocked in deviceRead
-// or just about to call it.
+// or just about to call it. Calling it again does nothing more.
 void deviceCancelRead(Device* device);
 
 // Closes a handle. Called only once no other thread uses it any more (the

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, with Debian's packages, what building and testing JUXHID needs.
+# Only what is missing is installed; run as root (or with sudo available).
+#   install-deps.sh            the native build, tests and benchmarks
+#   install-deps.sh --windows  also the MinGW-w64 cross compiler and Wine
+#   install-deps.sh --fuzz     also clang's libFuzzer runtime
+set -euo pipefail
+
+want=(cmake g++ make python3 libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
+for arg in "$@"; do
+  case "$arg" in
+    --windows) want+=(g++-mingw-w64-i686-posix wine wine32:i386) ;;
+    --fuzz) want+=(clang libclang-rt-14-dev) ;;
+    *) echo "usage: $0 [--windows] [--fuzz]" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for package in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  $sudo dpkg --add-architecture i386
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds and runs every test of JUXHID, installing what is missing first.
+#
+#   scripts/test.sh              every stage
+#   scripts/test.sh native tsan  only the stages named
+#
+# Stages: native (build, unit and behaviour tests, tool, binding and install
+# tests, benchmark smoke pass), asan (address+undefined sanitizers), tsan
+# (thread sanitizer), windows (cross-built DLLs and the whole suite under
+# Wine), fuzz (the report-descriptor parser under libFuzzer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(native asan tsan windows fuzz)
+jobs=${JUXHID_JOBS:-2}
+
+deps=()
+for stage in "${stages[@]}"; do
+  case "$stage" in
+    windows) deps+=(--windows) ;;
+    fuzz) deps+=(--fuzz) ;;
+  esac
+done
+bash scripts/install-deps.sh "${deps[@]}"
+
+# build_and_test DIR [cmake options...]
+build_and_test() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$((jobs + 1))" --timeout 300)
+}
+
+for stage in "${stages[@]}"; do
+  echo "=== $stage ==="
+  start=$SECONDS
+  case "$stage" in
+    native) build_and_test build ;;
+    asan) build_and_test build-asan -DJUXHID_SANITIZE=address,undefined -DJUXHID_BUILD_BENCH=OFF ;;
+    tsan) build_and_test build-tsan -DJUXHID_SANITIZE=thread -DJUXHID_BUILD_BENCH=OFF ;;
+    windows) bash .ci/windows.sh ;;
+    fuzz) bash .ci/hidraw-fuzz.sh ;;
+    *) echo "unknown stage: $stage" >&2; exit 2 ;;
+  esac
+  echo "=== $stage passed in $((SECONDS - start)) s ==="
+done

@@ -1,0 +1,78 @@
+# The simulated-bus build of the tool, run as a user would run it. Devices
+# come from the hidden --sim-attach option; --sim-feed makes one talk.
+set(vendor 0x1A2B)
+set(device "--sim-attach@@0x1A2B:0x0001:0xFF00:1:9:9")
+
+# juxhid_tool_test(NAME EXIT code ARGS args... [EXPECT regex...] [GAPS low:high] [TOOL target])
+function(juxhid_tool_test name)
+  cmake_parse_arguments(T "" "EXIT;GAPS;TOOL" "ARGS;EXPECT" ${ARGN})
+  if(NOT T_TOOL)
+    set(T_TOOL juxhid_sim_tool)
+  endif()
+  string(REPLACE ";" "@@" args "${T_ARGS}")
+  string(REPLACE ";" "@@" expect "${T_EXPECT}")
+  add_test(NAME Tool.${name} COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${T_TOOL}> "-DARGS=${args}"
+    -DEXIT=${T_EXIT} "-DEXPECT=${expect}" -DGAPS=${T_GAPS} -P ${CMAKE_CURRENT_SOURCE_DIR}/run_tool.cmake)
+  set_tests_properties(Tool.${name} PROPERTIES TIMEOUT 90)
+endfunction()
+
+# Bad arguments: usage and exit 2, before any device is touched.
+juxhid_tool_test(NoCommandGivesUsage EXIT 2 EXPECT "no command given" "usage: juxhid-sim COMMAND")
+juxhid_tool_test(UnknownCommandGivesUsage EXIT 2 ARGS frobnicate EXPECT "unknown command 'frobnicate'")
+juxhid_tool_test(ListWithoutVendorGivesUsage EXIT 2 ARGS list EXPECT "list needs --vendor ID")
+juxhid_tool_test(MalformedVendorGivesUsage EXIT 2 ARGS list --vendor 0xZZ EXPECT "16-bit number")
+juxhid_tool_test(MalformedReportGivesUsage EXIT 2 ARGS send --vendor 1 --index 0 0a1
+  EXPECT "not a report in hex: '0a1'")
+juxhid_tool_test(MalformedSimDeviceGivesUsage EXIT 2 ARGS --sim-attach 1:2 list --vendor 1
+  EXPECT "--sim-attach wants")
+juxhid_tool_test(HelpPrintsUsage EXIT 0 ARGS help EXPECT "send +--vendor ID --index N \\[--fast\\] HEX")
+
+juxhid_tool_test(CodesPrintsEveryMeaning EXIT 0 ARGS codes
+  EXPECT "  307  JUXHID_READ_DEVICE_GONE +the device is gone" " 3258  JUXHID_READ_LOCK_TIMEOUT")
+
+# Listing.
+juxhid_tool_test(ListJsonShowsOnlyTheVendorsDevices EXIT 0
+  ARGS ${device} --sim-attach 0x9999:7:1:1:8:8 --sim-attach 0x1A2B:2:1:6:65:0 list --vendor ${vendor} --json
+  EXPECT "^{\"vendor\": 6699, \"status\": 0, \"devices\": \\[{\"index\": 0, \"productId\": 1, \"usagePage\": 65280, \"usage\": 1, \"inputLength\": 9, \"outputLength\": 9}, {\"index\": 1, \"productId\": 2, \"usagePage\": 1, \"usage\": 6, \"inputLength\": 65, \"outputLength\": 0}\\]}")
+juxhid_tool_test(ListTableShowsLengths EXIT 0 ARGS ${device} list --vendor 6699
+  EXPECT "vendor 0x1A2B: 1 device\n" "    0  0x0001   0xFF00      0x0001      9       9")
+juxhid_tool_test(ListWithoutDevicesSaysSo EXIT 1 ARGS list --vendor ${vendor}
+  EXPECT "102 \\(no attached device of that vendor\\)")
+juxhid_tool_test(ListJsonWithoutDevicesCarriesTheStatus EXIT 1 ARGS list --vendor ${vendor} --json
+  EXPECT "\"status\": 102, \"devices\": \\[\\]")
+
+# Monitoring: reports through the callbacks, then the unplug.
+juxhid_tool_test(MonitorPrintsReportsUntilUnplugged EXIT 1
+  ARGS ${device} --sim-feed 5 monitor --vendor ${vendor} --index 0
+  EXPECT "[0-9]\\.[0-9][0-9][0-9][0-9] s  04 00 a5 a5 a5 a5 a5 a5\n"
+         "device unplugged after [1-5] reports: the error callback reported 307 \\(the device is gone\\)")
+juxhid_tool_test(MonitorRefusesADeviceWithoutInput EXIT 1
+  ARGS --sim-attach 0x1A2B:1:1:1:0:8 monitor --vendor ${vendor} --index 0 EXPECT "no input reports")
+juxhid_tool_test(MonitorNamesAMissingIndex EXIT 1 ARGS ${device} monitor --vendor ${vendor} --index 1
+  EXPECT "has 1 device\\(s\\); there is no index 1")
+
+# Sending through the paced queue.
+juxhid_tool_test(SendPacesReportsAboutFiftyMsApart EXIT 0
+  ARGS ${device} send --vendor ${vendor} --index 0 01 0102 03ff
+  EXPECT "WriteData 01 00 00 00 00 00 00 00 00: 0 \\(success\\)" "WriteData 03 ff 00 00 00 00 00 00 00: 0"
+         "received:\n  at +0\\.0 ms \\(gap +0\\.0 ms\\)  01 00" "  03 ff 00 00 00 00 00 00 00\n"
+  GAPS 25:400)
+juxhid_tool_test(SendFastPacesReportsAboutFiveMsApart EXIT 0
+  ARGS ${device} send --fast --vendor ${vendor} --index 0 01 02 03
+  EXPECT "FastWrite 02 00 00 00 00 00 00 00 00: 0 \\(success\\)" GAPS 1:150)
+juxhid_tool_test(SendRefusesAReportLongerThanTheDevicesOwn EXIT 2
+  ARGS ${device} send --vendor ${vendor} --index 0 00112233445566778899 EXPECT "has 10 bytes; index 0 takes 9")
+
+juxhid_tool_test(DemoShowsDeviceReportsAndPacedWrites EXIT 0 ARGS demo
+  EXPECT "    0  0x0001   0xFF00" "   [0-9]\\.[0-9]+ s  05 50 00" "WriteData #5: 0 \\(success\\)"
+         "FastWrite #5: 0 \\(success\\)" "at +[0-9.]+ ms \\(gap +[0-9.]+ ms\\)  00 04 00" "\\(gap +[0-9.]+ ms\\)  00 f4 00" "reported 307")
+
+add_test(NAME Tool.StatusPageMatchesTheTable COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:juxhid_sim_tool>
+  -DPAGE=${PROJECT_SOURCE_DIR}/docs/status-codes.md -P ${CMAKE_CURRENT_SOURCE_DIR}/check_status_page.cmake)
+
+# The real-device build offers the same commands, without the simulated bus.
+if(TARGET juxhid)
+  juxhid_tool_test(RealBuildSendsTheDemoToTheSimBuild TOOL juxhid_tool EXIT 1 ARGS demo EXPECT "juxhid-sim demo")
+  juxhid_tool_test(RealBuildKnowsNoSimOptions TOOL juxhid_tool EXIT 2 ARGS --sim-feed 1 list --vendor 1
+    EXPECT "unknown option '--sim-feed'" "usage: juxhid COMMAND")
+endif()

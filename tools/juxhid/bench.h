@@ -1,0 +1,28 @@
+// What a build adds around the device commands. The simulated-bus build
+// attaches the devices named by --sim-attach, makes them send reports and
+// shows what reached them; the real-device build adds nothing. The build
+// chooses by linking sim_bench.cpp or real_bench.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "args.h"
+
+namespace juxhid::tool {
+
+bool benchIsSimulated();
+
+// Before the command runs; false (with a message) when it cannot be set up.
+bool benchPrepare(const CommandLine& line);
+
+// monitor: the interface is open and its callbacks are installed.
+void benchInterfaceReady(const CommandLine& line, int32_t index);
+
+// send: every report was handed to the library and the queue has drained.
+void benchReportsSent(const CommandLine& line, int32_t index);
+
+// After the command: nothing the bench started is left running.
+void benchFinish();
+
+}  // namespace juxhid::tool

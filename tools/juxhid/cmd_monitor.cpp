@@ -1,0 +1,50 @@
+// juxhid monitor: every input report as hex with the time it arrived, through
+// the library's callbacks, until the device is unplugged or the user stops.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "bench.h"
+#include "commands.h"
+#include "device_session.h"
+#include "report_printer.h"
+#include "status_text.h"
+
+namespace juxhid::tool {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+int runMonitor(const CommandLine& line) {
+    OpenInterface device;
+    if (!device.open(*line.vendor, *line.index)) return kExitFailed;
+    if (device.readLength() <= 0) {
+        std::fprintf(stderr, "juxhid: index %d has no input reports to monitor\n", static_cast<int>(device.index()));
+        return kExitFailed;
+    }
+    std::printf("monitoring index %d, %s input reports of %d bytes (Ctrl-C stops)\n"
+                "seconds since opening, then the bytes after the report-ID byte:\n",
+                static_cast<int>(device.index()), line.changed ? "changed" : "all",
+                static_cast<int>(device.readLength()));
+    std::fflush(stdout);
+    std::signal(SIGINT, onInterrupt);
+    if (!printReportsOf(device.index(), device.readLength(), line.changed, "")) return kExitFailed;
+    benchInterfaceReady(line, device.index());
+
+    while (!printedDeviceGone() && !g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!printedDeviceGone()) {
+        std::printf("stopped after %zu reports\n", reportsPrinted());
+        return kExitOk;
+    }
+    device.markDeviceGone();
+    std::printf("device unplugged after %zu reports: the error callback reported %s\n", reportsPrinted(),
+                describeStatus(printedGoneStatus()).c_str());
+    return kExitFailed;
+}
+
+}  // namespace juxhid::tool

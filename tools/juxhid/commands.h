@@ -1,0 +1,14 @@
+// The tool's commands. Each returns the process's exit status.
+#pragma once
+
+#include "args.h"
+
+namespace juxhid::tool {
+
+int runList(const CommandLine& line);
+int runMonitor(const CommandLine& line);
+int runSend(const CommandLine& line);
+int runCodes(const CommandLine& line);
+int runDemo(const CommandLine& line);
+
+}  // namespace juxhid::tool

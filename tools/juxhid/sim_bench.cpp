@@ -1,0 +1,81 @@
+// The simulated-bus build: the bus starts empty, so --sim-attach puts devices
+// on it, --sim-feed makes a monitored device send reports and then unplug,
+// and send shows when each report reached the device.
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "bench.h"
+#include "juxhid_sim.h"
+#include "sim_outputs.h"
+
+namespace juxhid::tool {
+namespace {
+
+struct AttachedDevice {
+    int32_t id;
+    SimDeviceSpec spec;
+};
+
+std::vector<AttachedDevice> g_attached;
+std::thread g_feeder;
+
+// The bus lists devices in attach order, so the n-th attached device of a
+// vendor is that vendor's index n.
+const AttachedDevice* attachedAt(uint32_t vendor, int32_t index) {
+    int32_t seen = 0;
+    for (const AttachedDevice& device : g_attached) {
+        if (device.spec.vendorId != vendor) continue;
+        if (seen++ == index) return &device;
+    }
+    return nullptr;
+}
+
+// Report n: report-ID byte 0, then n's low and high byte, then a fill byte.
+void feed(AttachedDevice device, int32_t count) {
+    std::vector<uint8_t> report(device.spec.inputLength, 0xA5);
+    for (int32_t n = 0; n < count; ++n) {
+        if (report.size() > 0) report[0] = 0;
+        if (report.size() > 1) report[1] = static_cast<uint8_t>(n);
+        if (report.size() > 2) report[2] = static_cast<uint8_t>(n >> 8);
+        juxsim_deliver(device.id, report.data(), static_cast<uint32_t>(report.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    juxsim_detach(device.id);
+}
+
+}  // namespace
+
+bool benchIsSimulated() { return true; }
+
+bool benchPrepare(const CommandLine& line) {
+    for (const SimDeviceSpec& spec : line.simAttach) {
+        const JuxsimDeviceInfo info{spec.vendorId,    spec.productId,    spec.usagePage, spec.usage,
+                                    spec.inputLength, spec.outputLength, nullptr};
+        const int32_t id = juxsim_attach(&info);
+        if (id <= 0) {
+            std::fprintf(stderr, "juxhid-sim: the simulated bus refused a device\n");
+            return false;
+        }
+        g_attached.push_back({id, spec});
+    }
+    return true;
+}
+
+void benchInterfaceReady(const CommandLine& line, int32_t index) {
+    const AttachedDevice* device = attachedAt(*line.vendor, index);
+    if (line.simFeed > 0 && device) g_feeder = std::thread(feed, *device, line.simFeed);
+}
+
+void benchReportsSent(const CommandLine& line, int32_t index) {
+    const AttachedDevice* device = attachedAt(*line.vendor, index);
+    if (!device) return;
+    std::printf("the simulated device received:\n");
+    printReceivedOutputs(device->id, "  ");
+}
+
+void benchFinish() {
+    if (g_feeder.joinable()) g_feeder.join();
+}
+
+}  // namespace juxhid::tool

@@ -1,0 +1,64 @@
+// Blocking report transfers, and ending a read that is pending on another
+// thread.
+//
+// Reads are synchronous, and closing a handle does not end a synchronous
+// read on it, so a teardown cancels the reader's transfer itself
+// (CancelSynchronousIo), which makes the read fail with 995. The reader may
+// be just about to start its read when the teardown comes: the two flags
+// settle that race, as each side sets its own flag before looking at the
+// other's. Either the reader sees the cancel and does not read, or the
+// teardown sees the reader and keeps cancelling until the transfer is found
+// and ended, or until the reader has left it.
+#include "device_record.h"
+#include "last_error.h"
+
+namespace juxhid::platform {
+namespace {
+
+// How long a teardown keeps trying to find a read that the reader has
+// announced but not yet started; in practice it is found within microseconds.
+constexpr ULONGLONG kCancelPatienceMs = 2000;
+
+// The reading thread, opened for cancelling its transfers, once per handle.
+bool knowReader(Device* device) {
+    if (device->reader == nullptr) device->reader = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+    return device->reader != nullptr;
+}
+
+Transfer failed(uint32_t error) { return Transfer{false, 0, error}; }
+
+}  // namespace
+
+Transfer deviceRead(Device* device, void* buffer, uint32_t length) {
+    if (!knowReader(device)) return failed(win32::lastErrorNumber());
+    device->reading.store(true);
+    if (device->readCancelled.load()) {
+        device->reading.store(false);
+        return failed(ERROR_OPERATION_ABORTED);
+    }
+    DWORD count = 0;
+    const BOOL done = ReadFile(device->handle, buffer, length, &count, nullptr);
+    const uint32_t error = done ? 0 : win32::lastErrorNumber();
+    device->reading.store(false);
+    return done ? Transfer{true, count, 0} : failed(error);
+}
+
+void deviceCancelRead(Device* device) {
+    if (device->readCancelled.exchange(true)) return;
+    const ULONGLONG start = GetTickCount64();
+    while (device->reading.load()) {
+        if (CancelSynchronousIo(device->reader)) return;
+        // Not found: the reader has not entered its transfer yet, or has
+        // just left it.
+        if (GetLastError() != ERROR_NOT_FOUND || GetTickCount64() - start > kCancelPatienceMs) return;
+        Sleep(1);
+    }
+}
+
+Transfer deviceWrite(Device* device, const void* buffer, uint32_t length) {
+    DWORD count = 0;
+    if (!WriteFile(device->handle, buffer, length, &count, nullptr)) return failed(win32::lastErrorNumber());
+    return Transfer{true, count, 0};
+}
+
+}  // namespace juxhid::platform

@@ -1,0 +1,85 @@
+// Opening HID devices and asking them who they are and what they carry.
+#include <new>
+
+#include "device_record.h"
+#include "last_error.h"
+
+namespace juxhid::platform {
+namespace {
+
+constexpr ULONG kAttributesSize = 12;
+static_assert(sizeof(HIDD_ATTRIBUTES) == kAttributesSize);
+
+DWORD desiredAccess(Access access) {
+    switch (access) {
+        case Access::Read: return GENERIC_READ;
+        case Access::Write: return GENERIC_WRITE;
+        case Access::Query: break;
+    }
+    // Identity and capabilities need neither reading nor writing.
+    return GENERIC_EXECUTE;
+}
+
+}  // namespace
+
+// Shared for reading and writing, so that the listing's query, the reader
+// and the writer (and other programs) can hold the device at once; no flags,
+// so transfers block.
+Device* deviceOpen(const char* path, Access access, uint32_t* error) {
+    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Device));
+    if (memory == nullptr) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    const HANDLE handle = CreateFileA(path, desiredAccess(access), FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = win32::lastErrorNumber();
+        HeapFree(GetProcessHeap(), 0, memory);
+        return nullptr;
+    }
+    return new (memory) Device{handle, nullptr, {false}, {false}};
+}
+
+void deviceClose(Device* device) {
+    if (device == nullptr) return;
+    CloseHandle(device->handle);
+    if (device->reader != nullptr) CloseHandle(device->reader);
+    device->~Device();
+    HeapFree(GetProcessHeap(), 0, device);
+}
+
+bool deviceAttributes(Device* device, DeviceAttributes* attributes, uint32_t* error) {
+    HIDD_ATTRIBUTES answer{};
+    answer.Size = kAttributesSize;
+    if (!HidD_GetAttributes(device->handle, &answer)) {
+        *error = win32::lastErrorNumber();
+        return false;
+    }
+    *attributes = DeviceAttributes{answer.VendorID, answer.ProductID};
+    return true;
+}
+
+Preparsed* devicePreparsed(Device* device, uint32_t* error) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(device->handle, &preparsed)) {
+        *error = win32::lastErrorNumber();
+        return nullptr;
+    }
+    return reinterpret_cast<Preparsed*>(preparsed);
+}
+
+bool deviceCaps(Preparsed* preparsed, DeviceCaps* caps) {
+    HIDP_CAPS answer{};
+    if (HidP_GetCaps(reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed), &answer) != HIDP_STATUS_SUCCESS)
+        return false;
+    *caps = DeviceCaps{answer.Usage, answer.UsagePage, answer.InputReportByteLength,
+                       answer.OutputReportByteLength};
+    return true;
+}
+
+void preparsedFree(Preparsed* preparsed) {
+    HidD_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed));
+}
+
+}  // namespace juxhid::platform

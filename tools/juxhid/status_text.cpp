@@ -68,8 +68,8 @@ std::string statusTableMarkdown() {
         "     regenerate this page. -->\n"
         "\n"
         "Every function that returns a status returns 0 on success and otherwise a\n"
-        "code from its own hundred. The data callback's companion, the error\n"
-        "callback, receives 307 when the device is gone.\n"
+        "code from its own hundred. The error callback receives 307 when the\n"
+        "device is gone.\n"
         "\n"
         "| Code | Name | Returned by | Meaning |\n"
         "|---:|---|---|---|\n";

@@ -1,0 +1,19 @@
+"""Python access to the JUXHID library through ctypes.
+
+    import juxhid
+    lib = juxhid.Library()              # $JUXHID_LIBRARY, else the build's own
+    for device in lib.list_devices(0x1A2B):
+        print(device)
+
+Library(sim=True) loads the simulated-bus build, whose lib.sim attaches
+devices without hardware. Failed calls raise JuxhidError, which carries the
+status code and its meaning from the library's status table.
+"""
+
+from .library import Device, Library
+from .sim import Output, SimCall, SimCounts, SimThread, SimulatedBus
+from .status import TABLE as STATUS_TABLE
+from .status import JuxhidError, Status, StatusCode, describe
+
+__all__ = ["Device", "JuxhidError", "Library", "Output", "STATUS_TABLE", "SimCall", "SimCounts",
+           "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]

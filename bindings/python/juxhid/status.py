@@ -1,0 +1,44 @@
+"""The library's status codes, read from its one status table."""
+
+import enum
+from typing import NamedTuple
+
+from . import _tables
+
+
+class Status(NamedTuple):
+    code: int
+    name: str
+    meaning: str
+
+
+TABLE = tuple(Status(*entry) for entry in _tables.STATUS)
+_BY_CODE = {status.code: status for status in TABLE}
+
+# StatusCode.READ_DEVICE_GONE == 307, one member per code of the table.
+StatusCode = enum.IntEnum("StatusCode", [(s.name[len("JUXHID_"):], s.code) for s in TABLE])
+
+
+def lookup(code):
+    """The table's entry for `code`, or None for a code the library never returns."""
+    return _BY_CODE.get(code)
+
+
+def describe(code):
+    """'206 JUXHID_OPEN_READ_DENIED: opening the device for reading was denied'."""
+    status = lookup(code)
+    if status is None:
+        return "%d: not a status the library returns" % code
+    return "%d %s: %s" % (status.code, status.name, status.meaning)
+
+
+class JuxhidError(Exception):
+    """A library function answered a status other than success."""
+
+    def __init__(self, function, code):
+        self.function = function
+        self.code = code
+        status = lookup(code)
+        self.name = status.name if status else None
+        self.meaning = status.meaning if status else "not a status the library returns"
+        super().__init__("%s failed with %s" % (function, describe(code)))

@@ -42,12 +42,8 @@ int32_t JUXHID_CALL noteDeviceGone(intptr_t status) {
     return 0;
 }
 
-// The callback hands over the report without its report-ID byte, and the
-// callback path carries at most 256-byte reports.
-size_t payloadLengthFor(int32_t readLength) {
-    if (readLength <= 1) return 0;
-    return readLength > 256 ? 255 : static_cast<size_t>(readLength - 1);
-}
+// The callback hands over the report without its report-ID byte.
+size_t payloadLengthFor(int32_t readLength) { return readLength <= 1 ? 0 : static_cast<size_t>(readLength - 1); }
 
 }  // namespace
 

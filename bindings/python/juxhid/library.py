@@ -42,9 +42,8 @@ def _check(function, status):
 
 
 def _payload_length(read_length):
-    """Bytes the data callback receives: the report without its first byte,
-    at most 255, the most the library's callback path carries."""
-    return max(0, min(read_length - 1, 255))
+    """Bytes the data callback receives: the report without its first byte."""
+    return max(0, read_length - 1)
 
 
 class Library:

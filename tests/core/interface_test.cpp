@@ -86,8 +86,12 @@ TEST_F(Interface, ReportLostWhenTheLockIsBusyKeepsOthersInOrder) {
 }
 
 TEST_F(Interface, FailingReadsAreRetriedAndStopEndsTheReaderPromptly) {
-    ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
+    JuxsimDeviceInfo info = deviceInfo(1, 8, 8);
+    device_ = juxsim_attach(&info);
+    ASSERT_EQ(list(), JUXHID_OK);
+    // Armed before the reader starts, so its first three reads fail.
     const int32_t fault = armFault(JUXSIM_CALL_READ, 31, 3, JUXSIM_THREAD_READER);
+    ASSERT_EQ(SetupInterface(0), JUXHID_OK);
     ASSERT_TRUE(eventually([&] { return juxsim_fault_fired(fault) == 3; }));
     deliver(device_, report(8, 0, 9));
     ASSERT_TRUE(waitForUnread(1)) << "the reader goes on reading after the failures";
@@ -314,6 +318,8 @@ TEST_F(Interface, UnloadClosesEveryOpenInterface) {
     frame::libraryUnload();
     JuxsimCounts counts{};
     juxsim_counts(&counts);
+    EXPECT_EQ(counts.locks, 0) << "writeLock went last: " << describe(counts);
+    counts.locks = baseline.locks;
     EXPECT_TRUE(nothingOpen(counts)) << describe(counts);
     frame::libraryLoad();
 }

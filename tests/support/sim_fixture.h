@@ -39,9 +39,15 @@ inline std::string describe(const JuxsimCounts& c) {
            " timers=" + std::to_string(c.timers) + " allocations=" + std::to_string(c.allocations);
 }
 
+// What the loaded library holds with no interface open (its writeLock),
+// taken when a test starts.
+inline JuxsimCounts baseline{};
+
 inline bool nothingOpen(const JuxsimCounts& c) {
-    return c.deviceLists == 0 && c.handles == 0 && c.preparsed == 0 && c.locks == 0 &&
-           c.signals == 0 && c.threads == 0 && c.timers == 0 && c.allocations == 0;
+    return c.deviceLists == baseline.deviceLists && c.handles == baseline.handles &&
+           c.preparsed == baseline.preparsed && c.locks == baseline.locks &&
+           c.signals == baseline.signals && c.threads == baseline.threads &&
+           c.timers == baseline.timers && c.allocations == baseline.allocations;
 }
 
 // Polls `condition` until it holds or `limit` passes.
@@ -63,7 +69,10 @@ inline double msSince(std::chrono::steady_clock::time_point start) {
 
 class SimTest : public ::testing::Test {
 protected:
-    void SetUp() override { juxsim_reset(); }
+    void SetUp() override {
+        juxsim_reset();
+        juxsim_counts(&baseline);
+    }
 
     void TearDown() override {
         juxsim_fault_clear();

@@ -50,7 +50,7 @@ juxhid_install_library(juxhid_sim sim juxhid-sim)
 
 foreach(tool juxhid_tool juxhid_sim_tool)
   if(TARGET ${tool})
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} OPTIONAL)
   endif()
 endforeach()
 

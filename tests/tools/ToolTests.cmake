@@ -11,7 +11,8 @@ function(juxhid_tool_test name)
   endif()
   string(REPLACE ";" "@@" args "${T_ARGS}")
   string(REPLACE ";" "@@" expect "${T_EXPECT}")
-  add_test(NAME Tool.${name} COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${T_TOOL}> "-DARGS=${args}"
+  add_test(NAME Tool.${name} COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${T_TOOL}>
+    "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" "-DARGS=${args}"
     -DEXIT=${T_EXIT} "-DEXPECT=${expect}" -DGAPS=${T_GAPS} -P ${CMAKE_CURRENT_SOURCE_DIR}/run_tool.cmake)
   set_tests_properties(Tool.${name} PROPERTIES TIMEOUT 90)
 endfunction()
@@ -68,6 +69,7 @@ juxhid_tool_test(DemoShowsDeviceReportsAndPacedWrites EXIT 0 ARGS demo
          "FastWrite #5: 0 \\(success\\)" "at +[0-9.]+ ms \\(gap +[0-9.]+ ms\\)  00 04 00" "\\(gap +[0-9.]+ ms\\)  00 f4 00" "reported 307")
 
 add_test(NAME Tool.StatusPageMatchesTheTable COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:juxhid_sim_tool>
+  "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
   -DPAGE=${PROJECT_SOURCE_DIR}/docs/status-codes.md -P ${CMAKE_CURRENT_SOURCE_DIR}/check_status_page.cmake)
 
 # The real-device build offers the same commands, without the simulated bus.

@@ -1,13 +1,17 @@
 # Runs the tool once and checks what a user would see.
 #   TOOL     the program
+#   EMULATOR what runs it, for a cross build (a ;-free command)
 #   ARGS     its arguments, separated by @@
 #   EXIT     the exit status it must end with
 #   EXPECT   regular expressions the output must match, separated by @@
 #   GAPS     LOW:HIGH - every gap between reports that reached the device,
 #            in whole milliseconds, lies within these bounds
 string(REPLACE "@@" ";" args "${ARGS}")
-execute_process(COMMAND ${TOOL} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err
-  TIMEOUT 60)
+execute_process(COMMAND ${EMULATOR} ${TOOL} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out
+  ERROR_VARIABLE err TIMEOUT 60)
+# A Windows console under Wine ends its lines with CR LF.
+string(REPLACE "\r" "" out "${out}")
+string(REPLACE "\r" "" err "${err}")
 set(all "${out}${err}")
 set(failed "")
 if(NOT status STREQUAL "${EXIT}")

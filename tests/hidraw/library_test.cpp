@@ -140,15 +140,6 @@ TEST_F(HidrawLibrary, EachOpenedRowReceivesOnlyItsCollectionsReports) {
     EXPECT_EQ(nextReport(0), key);
 }
 
-TEST_F(HidrawLibrary, UnnumberedDeviceReadsWithAZeroIdByteInFront) {
-    tree_.addNode(0, testing::kBusUsb, kVendor, 0x0001, testing::kBootMouse);
-    ASSERT_EQ(list().size(), 1u);
-    const int in = keep(tree_.openFeeder(0));
-    ASSERT_EQ(SetupInterface(0), JUXHID_OK);
-    ASSERT_TRUE(testing::feed(in, {0x01, 0x10, 0xF0}));
-    EXPECT_EQ(nextReport(0), (Bytes{0x00, 0x01, 0x10, 0xF0}));
-}
-
 TEST_F(HidrawLibrary, CloseInterfaceEndsTheReadItsReaderHasPending) {
     tree_.addNode(0, testing::kBusUsb, kVendor, 0x0001, testing::kBootMouse);
     ASSERT_EQ(list().size(), 1u);
@@ -171,13 +162,6 @@ TEST_F(HidrawLibrary, WriteDataSendsTheReportToTheNode) {
     ASSERT_EQ(::read(out, arrived.data(), arrived.size()), 9);
     arrived.resize(9);
     EXPECT_EQ(arrived, report);
-}
-
-TEST_F(HidrawLibrary, MissingDeviceFileFailsTheOpeningAsNotFound) {
-    tree_.addNode(0, testing::kBusUsb, kVendor, 0x0001, testing::kBootMouse);
-    ASSERT_EQ(list().size(), 1u);
-    tree_.removeDeviceFile(0);
-    EXPECT_EQ(SetupInterface(0), JUXHID_OPEN_READ_NOT_FOUND);
 }
 
 }  // namespace

@@ -202,20 +202,6 @@ TEST_F(HidrawTransfer, WriteSendsTheCallersBytesReportIdFirst) {
     EXPECT_EQ(arrived, leds);
 }
 
-TEST_F(HidrawTransfer, WritesToACollectionPathReachTheNode) {
-    tree_.addNode(0, testing::kBusUsb, 0x1234, 1, testing::kCompositeKeyboard);
-    const int out = sink(0);
-    Device* vendor = open(tree_.devicePath(0, 3), Access::Write);
-    ASSERT_NE(vendor, nullptr);
-    Bytes report(33, 0x42);
-    report[0] = 0x04;
-    EXPECT_TRUE(deviceWrite(vendor, report.data(), 33).ok);
-    Bytes arrived(64);
-    ASSERT_EQ(::read(out, arrived.data(), arrived.size()), 33);
-    arrived.resize(33);
-    EXPECT_EQ(arrived, report);
-}
-
 TEST_F(HidrawTransfer, OpeningAMissingNodeIsNotFoundAndAGarbageOneIsRefusedForReading) {
     tree_.addNode(0, testing::kBusUsb, 0x1234, 1, testing::kBootMouse);
     tree_.removeDeviceFile(0);
@@ -228,18 +214,6 @@ TEST_F(HidrawTransfer, OpeningAMissingNodeIsNotFoundAndAGarbageOneIsRefusedForRe
     tree_.addNode(1, testing::kBusUsb, 0x1234, 1, {0x05, 0x01, 0xC0});
     EXPECT_EQ(deviceOpen(tree_.devicePath(1).c_str(), Access::Read, &error), nullptr);
     EXPECT_NE(error, 0u);
-}
-
-TEST_F(HidrawTransfer, HandlesRefuseTheDirectionTheyWereNotOpenedFor) {
-    tree_.addNode(0, testing::kBusUsb, 0x1234, 1, testing::kBootKeyboard);
-    sink(0);
-    Device* writer = open(tree_.devicePath(0), Access::Write);
-    Device* reader = open(tree_.devicePath(0), Access::Read);
-    ASSERT_NE(writer, nullptr);
-    ASSERT_NE(reader, nullptr);
-    uint8_t bytes[9] = {};
-    EXPECT_FALSE(deviceRead(writer, bytes, 9).ok);
-    EXPECT_FALSE(deviceWrite(reader, bytes, 2).ok);
 }
 
 }  // namespace

@@ -1,0 +1,190 @@
+// The measuring tools' own arithmetic: a wrong percentile, a miscounted loss
+// or an early delivery would make every table built on them wrong.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <numeric>
+#include <vector>
+
+#include "support/options.h"
+#include "support/pacer.h"
+#include "support/samples.h"
+#include "platform/platform.h"
+#include "support/sequence_check.h"
+#include "support/sim_devices.h"
+#include "support/stamp.h"
+
+namespace juxhid::bench {
+namespace {
+
+std::vector<uint64_t> oneTo(uint64_t n) {
+    std::vector<uint64_t> values(n);
+    std::iota(values.begin(), values.end(), 1);
+    return values;
+}
+
+TEST(BenchPercentiles, AreNearestRankOfTheSortedSamples) {
+    const std::vector<uint64_t> values = oneTo(100);
+    EXPECT_EQ(percentileOfSorted(values, 50), 50u);
+    EXPECT_EQ(percentileOfSorted(values, 99), 99u);
+    EXPECT_EQ(percentileOfSorted(values, 100), 100u);
+    EXPECT_EQ(percentileOfSorted(values, 0.5), 1u);
+    EXPECT_EQ(percentileOfSorted(oneTo(3), 99), 3u) << "few samples: p99 is the largest";
+    EXPECT_EQ(percentileOfSorted({}, 50), 0u);
+    const Summary summary = summarize(oneTo(1000));
+    EXPECT_EQ(summary.count, 1000u);
+    EXPECT_EQ(summary.p50, 500u);
+    EXPECT_EQ(summary.p99, 990u);
+    EXPECT_EQ(summary.max, 1000u);
+}
+
+TEST(BenchSamples, KeepWhatFitsInOrderOfSizeAndCountTheRest) {
+    Samples samples(3);
+    for (const uint64_t ns : {30u, 10u, 20u, 40u, 50u}) samples.add(ns);
+    EXPECT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples.overflow(), 2u);
+    EXPECT_EQ(samples.sorted(), (std::vector<uint64_t>{10, 20, 30}));
+}
+
+TEST(BenchHistogram, PutsEverySampleInTheBinThatSpansIt) {
+    const std::vector<uint64_t> values = {1, 2, 3, 900, 1000, 1000, 1100, 50'000, 2'000'000};
+    const std::vector<HistogramBin> bins = histogram(values);
+    uint64_t total = 0;
+    double previousHigh = 0;
+    for (const HistogramBin& bin : bins) {
+        EXPECT_GT(bin.count, 0u);
+        EXPECT_GE(bin.lowNs, previousHigh * 0.999999) << "bins ascend and do not overlap";
+        EXPECT_NEAR(bin.highNs / bin.lowNs, std::exp2(1.0 / kBinsPerOctave), 1e-9);
+        previousHigh = bin.highNs;
+        total += bin.count;
+    }
+    EXPECT_EQ(total, values.size());
+    for (const uint64_t ns : values) {
+        if (ns <= 1) continue;
+        const double low = std::exp2(static_cast<double>(histogramBinOf(ns)) / kBinsPerOctave);
+        EXPECT_LE(low, static_cast<double>(ns) * 1.000001);
+        EXPECT_GT(low * std::exp2(1.0 / kBinsPerOctave), static_cast<double>(ns) * 0.999999);
+    }
+    EXPECT_EQ(histogramBinOf(1000), histogramBinOf(1010)) << "1% apart share a bin";
+    EXPECT_NE(histogramBinOf(1000), histogramBinOf(1200)) << "20% apart do not";
+}
+
+TEST(BenchSequenceCheck, CountsGapsAsLostAndRepeatsAsOutOfOrder) {
+    SequenceCheck check;
+    for (const uint32_t n : {0u, 1u, 2u, 5u, 6u, 4u, 6u, 7u}) check.see(n);
+    EXPECT_EQ(check.received(), 8u);
+    EXPECT_EQ(check.lost(), 2u) << "3 and 4 were skipped (4 coming late does not undo it)";
+    EXPECT_EQ(check.outOfOrder(), 2u);
+    EXPECT_TRUE(check.reached(8));
+    EXPECT_FALSE(check.reached(9));
+    check.finish(11);
+    EXPECT_EQ(check.lost(), 5u) << "8, 9 and 10 never came";
+    EXPECT_TRUE(check.reached(11));
+    check.finish(11);
+    EXPECT_EQ(check.lost(), 5u) << "finishing twice counts nothing twice";
+}
+
+TEST(BenchSequenceCheck, LosesNothingWhenEveryReportCameInOrder) {
+    SequenceCheck check;
+    for (uint32_t n = 0; n < 1000; ++n) check.see(n);
+    check.finish(1000);
+    EXPECT_EQ(check.lost(), 0u);
+    EXPECT_EQ(check.outOfOrder(), 0u);
+}
+
+TEST(BenchStamp, SurvivesTheTripWithOrWithoutTheReportIdByte) {
+    uint8_t report[64];
+    std::fill(std::begin(report), std::end(report), 0xEE);
+    const Stamp sent{3, 0x01020304u, 0x1122334455667788ull};
+    writeStamp(report, sent);
+    EXPECT_EQ(report[0], 0) << "the report-identifier position stays 0";
+    EXPECT_EQ(report[kShortestStampedReport], 0xEE) << "nothing written past the stamp";
+    for (const Stamp& got : {readStamp(report), readStampFromPayload(report + 1)}) {
+        EXPECT_EQ(got.run, sent.run);
+        EXPECT_EQ(got.sequence, sent.sequence);
+        EXPECT_EQ(got.deliveredNs, sent.deliveredNs);
+    }
+}
+
+TEST(BenchPacer, DueCountsFollowTheRateAndStopAtTheTotal) {
+    const Pacer pacer(1000, 10);  // one item each millisecond
+    EXPECT_EQ(pacer.dueBy(0), 1u) << "the first item is due at once";
+    EXPECT_EQ(pacer.dueBy(999'999), 1u);
+    EXPECT_EQ(pacer.dueBy(1'000'000), 2u);
+    EXPECT_EQ(pacer.dueBy(5'500'000), 6u);
+    EXPECT_EQ(pacer.dueBy(60'000'000), 10u);
+    for (uint64_t n = 0; n < 10; ++n) EXPECT_EQ(pacer.dueBy(pacer.dueAt(n)), n + 1);
+    const Pacer odd(24000, 1000);
+    for (uint64_t n = 0; n < 1000; ++n) EXPECT_GE(odd.dueBy(odd.dueAt(n)), n + 1) << n;
+}
+
+TEST(BenchPacer, EmitsEveryItemInOrderAndNoneBeforeItIsDue) {
+    const Pacer pacer(20000, 200);
+    std::vector<uint64_t> order;
+    std::vector<uint64_t> at;
+    order.reserve(200);
+    at.reserve(200);
+    const std::atomic<bool> never{false};
+    const uint64_t start = nowNs();
+    const uint64_t emitted = pacer.run(
+        [&](uint64_t n) {
+            order.push_back(n);
+            at.push_back(nowNs() - start);
+        },
+        never);
+    ASSERT_EQ(emitted, 200u);
+    for (uint64_t n = 0; n < 200; ++n) {
+        EXPECT_EQ(order[n], n);
+        EXPECT_GE(at[n], pacer.dueAt(n)) << "item " << n << " came early";
+    }
+}
+
+TEST(BenchPacer, StopsWhenAskedToAndSaysHowFarItGot) {
+    const Pacer pacer(1000, 1'000'000);  // would take 1000 s
+    std::atomic<bool> stop{false};
+    const uint64_t emitted = pacer.run([&](uint64_t n) { stop = n == 4; }, stop);
+    EXPECT_EQ(emitted, 5u);
+}
+
+TEST(BenchOptions, TakesItsOwnAndLeavesTheRestInOrder) {
+    char program[] = "bench", shortFlag[] = "--short", filter[] = "--benchmark_filter=ring",
+         histogramFlag[] = "--histogram_out=/tmp/h.json", other[] = "--benchmark_min_time=0.01";
+    char* argv[] = {program, shortFlag, filter, histogramFlag, other, nullptr};
+    int argc = 5;
+    const Options options = takeOptions(argc, argv);
+    EXPECT_TRUE(options.smoke);
+    EXPECT_EQ(options.histogramOut, "/tmp/h.json");
+    ASSERT_EQ(argc, 3);
+    EXPECT_STREQ(argv[1], filter);
+    EXPECT_STREQ(argv[2], other);
+    EXPECT_EQ(argv[3], nullptr);
+}
+
+// Every "zero allocations" in the table rests on the probe seeing a request.
+TEST(BenchAllocationProbe, CountsEveryRequestTheLibraryMakes) {
+    AllocationProbe probe(Count::Requests);
+    EXPECT_EQ(platform::allocate(16), nullptr) << "a counted request fails";
+    EXPECT_EQ(platform::allocate(32), nullptr);
+    const AllocationProbe::Result result = probe.finish();
+    EXPECT_EQ(result.requests, 2);
+    EXPECT_EQ(result.heldChange, 0);
+    void* block = platform::allocate(8);
+    EXPECT_NE(block, nullptr) << "finishing the probe disarms it";
+    platform::release(block);
+}
+
+TEST(BenchAllocationProbe, SeesABlockKeptWithoutCountingRequests) {
+    AllocationProbe probe(Count::HeldBlocks);
+    void* block = platform::allocate(16);
+    ASSERT_NE(block, nullptr);
+    const AllocationProbe::Result result = probe.finish();
+    EXPECT_EQ(result.heldChange, 1);
+    EXPECT_EQ(result.requests, 0);
+    platform::release(block);
+}
+
+}  // namespace
+}  // namespace juxhid::bench

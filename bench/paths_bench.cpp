@@ -28,15 +28,16 @@ struct Lengths {
     double climbSeconds;    // each run of the rate climb
     int climbSteps;
     double latencySeconds;  // each latency run
-    uint32_t slowReports;   // reports per interface in a 50 ms chain
+    uint32_t slowReports;   // reports per interface in a 50 ms chain of 25 interfaces
+    uint32_t slowAlone;     // of one interface alone (its queue holds 128)
     uint32_t fastReports;   // in a 5 ms chain
     uint32_t fastChains;    // 5 ms chains in a row, for enough intervals
     uint32_t directWrites;
     double countingSeconds;  // each run that counts allocation requests
 };
 
-constexpr Lengths kFull{2.0, 0.5, 6, 2.0, 41, 128, 4, 100, 0.25};
-constexpr Lengths kSmoke{0.05, 0.05, 2, 0.1, 3, 5, 1, 5, 0.05};
+constexpr Lengths kFull{2.0, 0.5, 6, 2.0, 41, 101, 128, 4, 100, 0.25};
+constexpr Lengths kSmoke{0.05, 0.05, 2, 0.1, 3, 3, 5, 1, 5, 0.05};
 Lengths lengths = kFull;
 
 double us(uint64_t ns) { return static_cast<double>(ns) / 1e3; }
@@ -83,6 +84,8 @@ void pipelineClimb(benchmark::State& state, int32_t interfaces, double startRate
         state.counters["highest_clean_per_interface"] = highestCleanRate(runs);
         state.counters["first_lossy_asked"] = last.clean() ? 0 : last.askedPerDevice;
         state.counters["bus_fell_short"] = last.busFellShort() ? 1 : 0;
+        state.counters["last_asked_per_interface"] = last.askedPerDevice;
+        state.counters["last_achieved_per_interface"] = last.achievedPerDevice;
         state.counters["runs"] = static_cast<double>(runs.size());
         state.counters["lost_in_last_run"] = static_cast<double>(last.lost);
         state.counters["lost_ring_full_in_last_run"] = static_cast<double>(last.lostRingFull);
@@ -131,7 +134,8 @@ void latency(benchmark::State& state, const std::string& name, double rate, Meas
 void pacing(benchmark::State& state, int32_t interfaces, Interval interval) {
     SimDevices devices(interfaces, kReportLength, kReportLength);
     if (!devices.ok()) return state.SkipWithError(devices.error().c_str());
-    const uint32_t reports = interval == Interval::Slow ? lengths.slowReports : lengths.fastReports;
+    const uint32_t slow = interfaces == 1 ? lengths.slowAlone : lengths.slowReports;
+    const uint32_t reports = interval == Interval::Slow ? slow : lengths.fastReports;
     for (auto _ : state) {
         const uint32_t chains = interval == Interval::Slow ? 1 : lengths.fastChains;
         PacingRun run(static_cast<size_t>(reports) * static_cast<size_t>(interfaces) * chains);

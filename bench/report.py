@@ -135,7 +135,9 @@ def pipeline_rows(table, paths):
             result += "; at %s asked, %d lost (%d where the ring was full, %d never stored)" % (
                 fmt_rate(entry["first_lossy_asked"]), lost, in_ring, lost - in_ring)
         elif entry["bus_fell_short"]:
-            result += " (the bus side's limit on this machine, not the library's)"
+            result += ("; asked %s, the bus side reached only %s with no loss: the machine's cores were "
+                       "saturated first" % (fmt_rate(entry["last_asked_per_interface"]),
+                                            fmt_rate(entry["last_achieved_per_interface"])))
         else:
             result += " (the highest rate tried)"
         table.row(label, result)

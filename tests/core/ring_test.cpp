@@ -126,7 +126,8 @@ TEST(RingStorage, ZeroByteReportsNeedNoStorageAndNoMessage) {
     ReportRing ring;
     ring.create(0);
     EXPECT_TRUE(ring.hasStorage());
-    ring.pushOverwrite(nullptr);
+    const uint8_t nothing = 0;
+    ring.pushOverwrite(&nothing);
     uint8_t out = 0xAA;
     EXPECT_TRUE(ring.popOldest(&out));
     EXPECT_EQ(out, 0xAA);

@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include <map>
+#include <new>
 #include <set>
 #include <utility>
 
@@ -32,9 +33,12 @@ struct TimerService {
 };
 
 // Never destroyed: the library's unload runs from an ELF destructor, after
-// the process's static objects may already be gone.
+// the process's static objects may already be gone. It lives in the
+// library's own storage, not on the heap, so a host that loads and unloads
+// the library again and again loses nothing.
 TimerService& service() {
-    static TimerService* const instance = new TimerService;
+    alignas(TimerService) static unsigned char storage[sizeof(TimerService)];
+    static TimerService* const instance = new (storage) TimerService;
     return *instance;
 }
 

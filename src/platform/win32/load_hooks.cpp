@@ -1,9 +1,9 @@
 // How the platform's load and unload notifications reach the library.
 //
 // In a DLL they come through DllMain, under the loader lock. Unload then
-// waits for no running worker: every worker holds a reference on the DLL
-// (threads.cpp), so the notification comes only once they have all left
-// their routines. When the process is ending (lpReserved not null), every
+// waits for no running worker and no timer: every worker (threads.cpp) and
+// every pending or running tick (timers.cpp) holds a reference on the DLL,
+// so the notification comes only once none is left. When the process is ending (lpReserved not null), every
 // other thread has already been stopped wherever it was, possibly holding a
 // lock or half-way through a table update: nothing is touched then, and the
 // process takes everything back.
@@ -12,12 +12,24 @@
 // DllMain: a constructor and a destructor of the image do the same work.
 #include "frame/lifecycle.h"
 #include "module_reference.h"
+#include "platform/os.h"
+
+namespace {
+
+// Nothing may be scheduled once the library is going away: a new timer
+// would take a reference on a module that is being unloaded.
+void unload() {
+    juxhid::os::timerShutdown();
+    juxhid::frame::libraryUnload();
+}
+
+}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH: juxhid::frame::libraryLoad(); break;
         case DLL_PROCESS_DETACH:
-            if (reserved == nullptr) juxhid::frame::libraryUnload();
+            if (reserved == nullptr) unload();
             break;
         default: break;
     }
@@ -31,7 +43,7 @@ __attribute__((constructor)) void loadIntoProgram() {
 }
 
 __attribute__((destructor)) void unloadFromProgram() {
-    if (juxhid::win32::linkedIntoProgram()) juxhid::frame::libraryUnload();
+    if (juxhid::win32::linkedIntoProgram()) unload();
 }
 
 }  // namespace

@@ -16,4 +16,8 @@ bool holdThisModule(HMODULE* module) {
     return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, address, module) != 0;
 }
 
+void releaseThisModule(HMODULE module) {
+    if (module != nullptr) FreeLibrary(module);
+}
+
 }  // namespace juxhid::win32

@@ -68,7 +68,7 @@ Thread* newRecord(ThreadRoutine routine, void* argument) {
 }
 
 void discardRecord(Thread* thread) {
-    if (thread->module != nullptr) FreeLibrary(thread->module);
+    win32::releaseThisModule(thread->module);
     CloseHandle(thread->ended);
     HeapFree(GetProcessHeap(), 0, thread);
 }

@@ -5,24 +5,60 @@
 // table also carries the cancel's promise: a timer taken out of it is never
 // started, even when the service had already found it due.
 //
-// The timer thread is the service's, not ours, so no module reference can
-// keep this code mapped under it. Unload therefore ends the service in order
-// (see timerShutdown): nothing new starts, nothing pending stays, and it
-// returns only once the timer thread is back in the service's own code.
+// The service runs the callbacks on threads of its own, which no module
+// reference of a worker covers. So each timer holds a reference on this
+// module from its scheduling until it is cancelled or its callback has
+// returned: while a tick is pending or running, the DLL cannot be unloaded
+// under it. The callback's last act, giving that reference back, must not be
+// followed by a single instruction of ours, since it may be the last one and
+// unmap this code: the callback's entry point (below) ends by jumping to
+// FreeLibrary, which returns straight to the service.
 #include <atomic>
 
+#include "module_reference.h"
 #include "platform/os.h"
-#include "windows_api.h"
+
+#if !defined(__i386__)
+#error "the timer callback's entry point is written for 32-bit x86"
+#endif
+
+extern "C" {
+// The callback as the service calls it (stdcall, five arguments).
+void CALLBACK juxhid_timer_callback(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+// Its two halves in C++: run the timer's routine; then name the module
+// reference to give back (null: none).
+void __stdcall juxhid_timer_run(UINT id);
+HMODULE __stdcall juxhid_timer_reference();
+}
+
+// On entry: [return][id][message][user][dw1][dw2]. Without a reference to
+// give back it returns as stdcall does; with one, it turns its own frame into
+// FreeLibrary(module) returning to the service: the return address goes to
+// dw1's place, the module to dw2's, and FreeLibrary pops both.
+asm(R"(
+    .text
+    .globl _juxhid_timer_callback@20
+_juxhid_timer_callback@20:
+    pushl 4(%esp)
+    call  _juxhid_timer_run@4
+    call  _juxhid_timer_reference@0
+    testl %eax, %eax
+    jz    1f
+    movl  (%esp), %ecx
+    movl  %ecx, 16(%esp)
+    movl  %eax, 20(%esp)
+    addl  $16, %esp
+    jmp   *__imp__FreeLibrary@4
+1:  ret   $20
+)");
 
 namespace juxhid::os {
 namespace {
 
 constexpr int kMaxPendingTimers = 16;
-// How long unload waits for a routine in progress (a tick may wait 400 ms
-// for writeLock and then write to every device) and for the timer thread to
-// come back to the service.
-constexpr uint32_t kRoutineDrainMs = 3000;
-constexpr uint32_t kTimerThreadDrainMs = 200;
+// How long shutdown waits for a routine in progress (a tick may wait 400 ms
+// for writeLock and then write to every device).
+constexpr ULONGLONG kRoutineDrainMs = 3000;
 
 struct PendingTimer {
     bool used;
@@ -32,9 +68,8 @@ struct PendingTimer {
 
 SRWLOCK tableLock = SRWLOCK_INIT;
 PendingTimer table[kMaxPendingTimers];
-bool shutDown = false;       // under tableLock
-bool everScheduled = false;  // under tableLock
-std::atomic<int32_t> callbacksInside{0};
+bool shutDown = false;  // under tableLock
+std::atomic<int32_t> routinesRunning{0};
 
 class TableGuard {
 public:
@@ -44,27 +79,39 @@ public:
     TableGuard& operator=(const TableGuard&) = delete;
 };
 
+HMODULE timerReference() { return win32::linkedIntoProgram() ? nullptr : win32::thisModule(); }
+
 int reserveEntry(TimerRoutine routine) {
     TableGuard guard;
     if (shutDown) return -1;
     for (int slot = 0; slot < kMaxPendingTimers; ++slot) {
         if (table[slot].used) continue;
         table[slot] = PendingTimer{true, 0, routine};
-        everScheduled = true;
         return slot;
     }
     return -1;
 }
 
+void freeEntry(int slot) {
+    TableGuard guard;
+    table[slot] = PendingTimer{};
+}
+
 // False when the service shut down meanwhile: the new timer must go too.
 bool recordId(int slot, UINT id) {
     TableGuard guard;
-    if (id == 0 || shutDown) {
+    if (shutDown) {
         table[slot] = PendingTimer{};
-        return id == 0;
+        return false;
     }
     table[slot].id = id;
     return true;
+}
+
+// Stops a timer the table no longer holds. When the service had already
+// started its callback, the callback gives the reference back instead.
+void killTimer(UINT id) {
+    if (timeKillEvent(id) == TIMERR_NOERROR) win32::releaseThisModule(timerReference());
 }
 
 // Takes the routine of a due timer out of the table. A timer can come due
@@ -89,52 +136,25 @@ TimerRoutine claimRoutine(UINT id) {
     }
 }
 
-void CALLBACK onTimer(UINT id, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
-    callbacksInside.fetch_add(1);
-    if (const TimerRoutine routine = claimRoutine(id)) routine(id);
-    callbacksInside.fetch_sub(1);
-}
-
-// Takes every pending timer out and refuses new ones; answers whether the
-// service was ever used.
-bool closeTable(UINT (&ids)[kMaxPendingTimers]) {
-    TableGuard guard;
-    shutDown = true;
-    for (int slot = 0; slot < kMaxPendingTimers; ++slot) {
-        ids[slot] = table[slot].used ? table[slot].id : 0;
-        table[slot] = PendingTimer{};
-    }
-    return everScheduled;
-}
-
-void waitForRoutines() {
-    const ULONGLONG start = GetTickCount64();
-    while (callbacksInside.load() != 0 && GetTickCount64() - start < kRoutineDrainMs) Sleep(1);
-}
-
-// The service calls one timer after another on its thread, so a marker timer
-// that sets an event comes through only after the thread has left every
-// callback before it, the last instructions of ours included.
-void waitForTimerThread() {
-    HANDLE marker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (marker == nullptr) return;
-    const UINT id = timeSetEvent(1, 0, reinterpret_cast<LPTIMECALLBACK>(marker), 0,
-                                 TIME_ONESHOT | TIME_CALLBACK_EVENT_SET);
-    if (id != 0) {
-        WaitForSingleObject(marker, kTimerThreadDrainMs);
-        timeKillEvent(id);
-    }
-    CloseHandle(marker);
-}
-
 }  // namespace
 
 uint32_t timerSchedule(uint32_t delayMs, uint32_t resolutionMs, TimerRoutine routine) {
+    HMODULE reference = nullptr;
+    if (!win32::holdThisModule(&reference)) return 0;
     const int slot = reserveEntry(routine);
-    if (slot < 0) return 0;
-    const UINT id = timeSetEvent(delayMs, resolutionMs, onTimer, 0, TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
+    if (slot < 0) {
+        win32::releaseThisModule(reference);
+        return 0;
+    }
+    const UINT id = timeSetEvent(delayMs, resolutionMs, juxhid_timer_callback, 0,
+                                 TIME_ONESHOT | TIME_CALLBACK_FUNCTION);
+    if (id == 0) {
+        freeEntry(slot);
+        win32::releaseThisModule(reference);
+        return 0;
+    }
     if (recordId(slot, id)) return id;
-    timeKillEvent(id);
+    killTimer(id);
     return 0;
 }
 
@@ -149,20 +169,38 @@ bool timerCancel(uint32_t timerId) {
             pending = true;
         }
     }
-    // Not under the table lock: the service may be calling onTimer, which
-    // takes it.
-    if (pending) timeKillEvent(timerId);
+    // Not under the table lock: the service may be in a callback that is
+    // waiting for it.
+    if (pending) killTimer(timerId);
     return pending;
 }
 
+// Refuses new timers, stops the pending ones and waits for a routine that is
+// still running.
 void timerShutdown() {
-    UINT ids[kMaxPendingTimers];
-    const bool used = closeTable(ids);
-    for (const UINT id : ids) {
-        if (id != 0) timeKillEvent(id);
+    UINT ids[kMaxPendingTimers] = {};
+    {
+        TableGuard guard;
+        shutDown = true;
+        for (int slot = 0; slot < kMaxPendingTimers; ++slot) {
+            if (table[slot].used) ids[slot] = table[slot].id;
+            table[slot] = PendingTimer{};
+        }
     }
-    waitForRoutines();
-    if (used) waitForTimerThread();
+    for (const UINT id : ids) {
+        if (id != 0) killTimer(id);
+    }
+    const ULONGLONG start = GetTickCount64();
+    while (routinesRunning.load() != 0 && GetTickCount64() - start < kRoutineDrainMs) Sleep(1);
 }
 
 }  // namespace juxhid::os
+
+void __stdcall juxhid_timer_run(UINT id) {
+    using namespace juxhid::os;
+    routinesRunning.fetch_add(1);
+    if (const TimerRoutine routine = claimRoutine(id)) routine(id);
+    routinesRunning.fetch_sub(1);
+}
+
+HMODULE __stdcall juxhid_timer_reference() { return juxhid::os::timerReference(); }

@@ -3,6 +3,7 @@
 // ended while holding it and takes the lock over instead of waiting forever.
 #include <pthread.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -11,11 +12,30 @@
 
 namespace juxhid::os {
 
+// The lock knows its owner, so that a release by any other thread answers
+// false without touching the mutex at all (an unlock by a non-owner is an
+// error the thread sanitizer reports, whatever the mutex answers).
 struct Lock {
     pthread_mutex_t mutex;
+    std::atomic<uint64_t> owner{0};  // token of the owning thread, 0 for none
+    uint32_t depth = 0;              // changed only by the owner
 };
 
 namespace {
+
+// Never reused, unlike thread ids, so a thread that ended holding a lock is
+// never mistaken for a later one.
+uint64_t currentToken() {
+    static std::atomic<uint64_t> lastToken{0};
+    thread_local const uint64_t token = ++lastToken;
+    return token;
+}
+
+void takeOwnership(Lock* lock, bool abandoned) {
+    if (abandoned) lock->depth = 0;  // the ended owner's depth went with it
+    lock->owner.store(currentToken(), std::memory_order_relaxed);
+    ++lock->depth;
+}
 
 bool initRecursiveRobust(pthread_mutex_t* mutex) {
     pthread_mutexattr_t attributes;
@@ -27,15 +47,18 @@ bool initRecursiveRobust(pthread_mutex_t* mutex) {
     return ok;
 }
 
-// The thread sanitizer of this toolchain does not see pthread_mutex_clocklock
-// and would lose track of the lock; it gets the wall-clock form, retried
-// until the monotonic deadline has really passed.
+// The thread sanitizer of this toolchain sees neither pthread_mutex_clocklock
+// nor an abandoned owner reported by a timed lock, and would lose track of
+// the lock; its builds try the lock in short pauses until the deadline
+// instead (only the sanitizer's try-lock knows about abandoned owners).
 int lockUntil(pthread_mutex_t* mutex, uint64_t deadlineNs) {
 #if defined(__SANITIZE_THREAD__)
+    constexpr timespec kPause{0, 200'000};
     for (;;) {
-        const timespec at = posix::realtimeTimespec(deadlineNs);
-        const int result = pthread_mutex_timedlock(mutex, &at);
-        if (result != ETIMEDOUT || posix::hasPassed(deadlineNs)) return result;
+        const int result = pthread_mutex_trylock(mutex);
+        if (result != EBUSY) return result;
+        if (posix::hasPassed(deadlineNs)) return ETIMEDOUT;
+        nanosleep(&kPause, nullptr);
     }
 #else
     const timespec at = posix::monotonicTimespec(deadlineNs);
@@ -59,11 +82,13 @@ int32_t lockWait(Lock* lock, uint32_t ms) {
     if (lock == nullptr) return platform::kWaitFailed;
     switch (lockUntil(&lock->mutex, posix::deadlineAfterMs(ms))) {
         case 0:
+            takeOwnership(lock, false);
             return platform::kWaitAcquired;
         case EOWNERDEAD:
             // The caller owns it now; whatever it guards may be half changed,
             // which the caller is told through the outcome.
             pthread_mutex_consistent(&lock->mutex);
+            takeOwnership(lock, true);
             return platform::kWaitAbandoned;
         case ETIMEDOUT:
             return platform::kWaitTimeout;
@@ -73,7 +98,9 @@ int32_t lockWait(Lock* lock, uint32_t ms) {
 }
 
 bool lockRelease(Lock* lock) {
-    return lock != nullptr && pthread_mutex_unlock(&lock->mutex) == 0;
+    if (lock == nullptr || lock->owner.load(std::memory_order_relaxed) != currentToken()) return false;
+    if (--lock->depth == 0) lock->owner.store(0, std::memory_order_relaxed);
+    return pthread_mutex_unlock(&lock->mutex) == 0;
 }
 
 void lockClose(Lock* lock) {

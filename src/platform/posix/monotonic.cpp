@@ -38,14 +38,6 @@ bool hasPassed(uint64_t deadlineNs) { return nowNs() >= deadlineNs; }
 
 timespec monotonicTimespec(uint64_t deadlineNs) { return toTimespec(deadlineNs); }
 
-timespec realtimeTimespec(uint64_t deadlineNs) {
-    const uint64_t now = nowNs();
-    const uint64_t remaining = deadlineNs > now ? deadlineNs - now : 0;
-    const uint64_t wall = readClock(CLOCK_REALTIME);
-    const uint64_t limit = std::numeric_limits<uint64_t>::max() - wall;
-    return toTimespec(wall + (remaining < limit ? remaining : limit));
-}
-
 bool initMonotonicCondition(pthread_cond_t* condition) {
     pthread_condattr_t attributes;
     if (pthread_condattr_init(&attributes) != 0) return false;

@@ -21,10 +21,6 @@ bool hasPassed(uint64_t deadlineNs);
 
 timespec monotonicTimespec(uint64_t deadlineNs);
 
-// The wall-clock instant matching a monotonic deadline, for the one wait
-// (a timed mutex lock under the thread sanitizer) that has no monotonic form.
-timespec realtimeTimespec(uint64_t deadlineNs);
-
 // A condition variable whose timed waits read CLOCK_MONOTONIC.
 bool initMonotonicCondition(pthread_cond_t* condition);
 

@@ -32,9 +32,14 @@ void installWriteQueue(InterfaceSlot& slot, uint32_t slotSize) {
     ReportRing queue;
     queue.create(slotSize);
     LibraryState& library = state();
-    const bool locked = lockPatiently(library.writeLock);
+    // Without the lock a tick could be reading the slot: the interface then
+    // has no write queue, and queued writes answer that it is full.
+    if (!lockPatiently(library.writeLock)) {
+        queue.destroy();
+        return;
+    }
     slot.writeRing = queue;
-    if (locked) platform::lockRelease(library.writeLock);
+    platform::lockRelease(library.writeLock);
 }
 
 void withdrawFromPacing(InterfaceSlot& slot, bool cancelTick) {

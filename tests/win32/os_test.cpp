@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "platform/win32/timer_service.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -293,8 +294,6 @@ TEST_F(Win32Timer, ScheduledFromItsOwnRoutineChainsOn) {
     EXPECT_EQ(chainLeft.load(), 0) << "a link of the chain could not be scheduled";
 }
 
-// Declared last: after the shutdown this process's timer service refuses
-// every new timer, as it must while the library is being unloaded.
 std::atomic<bool> slowStarted{false};
 std::atomic<bool> slowFinished{false};
 void slowRoutine(uint32_t) {
@@ -310,9 +309,24 @@ TEST_F(Win32Timer, ShutdownWaitsForARunningRoutineAndEndsPendingOnes) {
     ASSERT_NE(pending, 0u);
     timerShutdown();
     EXPECT_TRUE(slowFinished) << "shutdown returned while a routine was still running";
-    EXPECT_EQ(timerSchedule(1, 0, routineB), 0u) << "a timer was accepted after shutdown";
+    EXPECT_FALSE(timerCancel(pending)) << "a pending timer outlived the shutdown";
     sleepMs(300);
     EXPECT_EQ(logA.runs.load(), 0) << "a pending timer ran after shutdown";
+    // The service is not gone for good: a later timer runs.
+    ASSERT_NE(timerSchedule(1, 0, routineB), 0u);
+    EXPECT_TRUE(eventually([] { return logB.runs.load() == 1; }));
+}
+
+// Declared last: once the library goes away, this process's timer service
+// refuses every new timer for good.
+TEST_F(Win32Timer, RefusedForGoodOnceTheLibraryGoesAway) {
+    const uint32_t pending = timerSchedule(100, 0, routineA);
+    ASSERT_NE(pending, 0u);
+    win32::refuseNewTimers();
+    EXPECT_EQ(timerSchedule(1, 0, routineB), 0u);
+    timerShutdown();
+    sleepMs(250);
+    EXPECT_EQ(logA.runs.load(), 0);
     EXPECT_EQ(logB.runs.load(), 0);
 }
 

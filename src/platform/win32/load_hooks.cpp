@@ -3,7 +3,8 @@
 // In a DLL they come through DllMain, under the loader lock. Unload then
 // waits for no running worker and no timer: every worker (threads.cpp) and
 // every pending or running tick (timers.cpp) holds a reference on the DLL,
-// so the notification comes only once none is left. When the process is ending (lpReserved not null), every
+// so the notification comes only once none is left; from then on no
+// timer is accepted. When the process is ending (lpReserved not null), every
 // other thread has already been stopped wherever it was, possibly holding a
 // lock or half-way through a table update: nothing is touched then, and the
 // process takes everything back.
@@ -12,14 +13,12 @@
 // DllMain: a constructor and a destructor of the image do the same work.
 #include "frame/lifecycle.h"
 #include "module_reference.h"
-#include "platform/os.h"
+#include "timer_service.h"
 
 namespace {
 
-// Nothing may be scheduled once the library is going away: a new timer
-// would take a reference on a module that is being unloaded.
 void unload() {
-    juxhid::os::timerShutdown();
+    juxhid::win32::refuseNewTimers();
     juxhid::frame::libraryUnload();
 }
 

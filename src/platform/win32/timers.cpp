@@ -17,6 +17,7 @@
 
 #include "module_reference.h"
 #include "platform/os.h"
+#include "timer_service.h"
 
 #if !defined(__i386__)
 #error "the timer callback's entry point is written for 32-bit x86"
@@ -68,7 +69,7 @@ struct PendingTimer {
 
 SRWLOCK tableLock = SRWLOCK_INIT;
 PendingTimer table[kMaxPendingTimers];
-bool shutDown = false;  // under tableLock
+bool refusing = false;  // under tableLock; set for good once the library goes away
 std::atomic<int32_t> routinesRunning{0};
 
 class TableGuard {
@@ -83,7 +84,7 @@ HMODULE timerReference() { return win32::linkedIntoProgram() ? nullptr : win32::
 
 int reserveEntry(TimerRoutine routine) {
     TableGuard guard;
-    if (shutDown) return -1;
+    if (refusing) return -1;
     for (int slot = 0; slot < kMaxPendingTimers; ++slot) {
         if (table[slot].used) continue;
         table[slot] = PendingTimer{true, 0, routine};
@@ -97,10 +98,11 @@ void freeEntry(int slot) {
     table[slot] = PendingTimer{};
 }
 
-// False when the service shut down meanwhile: the new timer must go too.
+// False when the library started going away meanwhile: the new timer must
+// go too.
 bool recordId(int slot, UINT id) {
     TableGuard guard;
-    if (shutDown) {
+    if (refusing) {
         table[slot] = PendingTimer{};
         return false;
     }
@@ -175,15 +177,16 @@ bool timerCancel(uint32_t timerId) {
     return pending;
 }
 
-// Refuses new timers, stops the pending ones and waits for a routine that is
-// still running.
+// Stops every pending timer and waits for a routine that is still running.
+// A timer being scheduled at the same moment (its id not yet recorded) is
+// left to its scheduler, as if it had come just after.
 void timerShutdown() {
     UINT ids[kMaxPendingTimers] = {};
     {
         TableGuard guard;
-        shutDown = true;
         for (int slot = 0; slot < kMaxPendingTimers; ++slot) {
-            if (table[slot].used) ids[slot] = table[slot].id;
+            if (!table[slot].used || table[slot].id == 0) continue;
+            ids[slot] = table[slot].id;
             table[slot] = PendingTimer{};
         }
     }
@@ -195,6 +198,16 @@ void timerShutdown() {
 }
 
 }  // namespace juxhid::os
+
+namespace juxhid::win32 {
+
+void refuseNewTimers() {
+    AcquireSRWLockExclusive(&os::tableLock);
+    os::refusing = true;
+    ReleaseSRWLockExclusive(&os::tableLock);
+}
+
+}  // namespace juxhid::win32
 
 void __stdcall juxhid_timer_run(UINT id) {
     using namespace juxhid::os;

@@ -1,0 +1,112 @@
+// Unloading the library while interfaces are open, callbacks run (and call
+// back into the library), reports stream in and a pacing chain is on:
+// everything is given back, no callback runs after the unload, and a new
+// load starts a library that works.
+#include <atomic>
+
+#include "frame/lifecycle.h"
+#include "support/sim_fixture.h"
+
+namespace juxhid::test {
+namespace {
+
+constexpr uint32_t kLength = 8;
+constexpr int kInterfaces = 3;
+
+std::atomic<int> callbacksRunning{0};
+std::atomic<int> callbackCalls{0};
+
+// A slow callback that also polls its own interface, as hosts do.
+int32_t JUXHID_CALL slowData(uint8_t*) {
+    callbacksRunning.fetch_add(1);
+    callbackCalls.fetch_add(1);
+    uint8_t buffer[kLength];
+    for (int32_t index = 0; index < kInterfaces; ++index) ReadData(index, buffer);
+    sleepMs(15);
+    callbacksRunning.fetch_sub(1);
+    return 1;
+}
+int32_t JUXHID_CALL ignoreError(intptr_t) { return 0; }
+
+class Unload : public SimTest {
+protected:
+    void TearDown() override {
+        stop_ = true;
+        if (producer_.joinable()) producer_.join();
+        SimTest::TearDown();
+    }
+
+    void openStreamingInterfaces() {
+        for (uint32_t p = 1; p <= kInterfaces; ++p) {
+            JuxsimDeviceInfo info = deviceInfo(p, kLength, kLength);
+            devices_.push_back(juxsim_attach(&info));
+        }
+        ASSERT_EQ(list(), JUXHID_OK);
+        for (int32_t i = 0; i < kInterfaces; ++i) {
+            ASSERT_EQ(SetupInterface(i), JUXHID_OK);
+            ASSERT_EQ(SetDataCallback(i, 1, slowData), JUXHID_OK);
+            ASSERT_EQ(SetErrorCallback(i, ignoreError), JUXHID_OK);
+        }
+        producer_ = std::thread([this] {
+            for (uint8_t n = 0; !stop_; ++n) {
+                for (const int32_t id : devices_) deliver(id, report(kLength, 0, n));
+                sleepMs(1);
+            }
+        });
+        // Writes slow enough that the unload finds the write lock held.
+        juxsim_set_write_delay(devices_[0], 30);
+        const std::vector<uint8_t> out = report(kLength, 0, 1);
+        ASSERT_EQ(WriteData(0, out.data()), JUXHID_OK);
+        for (int32_t i = 0; i < kInterfaces; ++i) EXPECT_EQ(WriteData(i, out.data()), JUXHID_OK);
+        ASSERT_TRUE(eventually([] { return callbacksRunning.load() > 0; })) << "no callback is running";
+    }
+
+    std::vector<int32_t> devices_;
+    std::thread producer_;
+    std::atomic<bool> stop_{false};
+};
+
+TEST_F(Unload, WhileCallbacksRunGivesEverythingBackAndLoadStartsAfresh) {
+    openStreamingInterfaces();
+    frame::libraryUnload();
+    JuxsimCounts counts{};
+    juxsim_counts(&counts);
+    EXPECT_EQ(describe(counts), describe(JuxsimCounts{})) << "the unloaded library holds nothing, its lock included";
+    EXPECT_EQ(callbacksRunning.load(), 0) << "a callback runs after the unload";
+    const int calls = callbackCalls.load();
+    sleepMs(100);
+    EXPECT_EQ(callbackCalls.load(), calls) << "callbacks went on after the unload";
+    stop_ = true;
+    producer_.join();
+
+    frame::libraryLoad();
+    juxsim_counts(&counts);
+    EXPECT_TRUE(nothingOpen(counts)) << "a new load holds what the first did: " << describe(counts);
+    juxsim_reset();
+    JuxsimDeviceInfo info = deviceInfo(9, kLength, kLength);
+    const int32_t device = juxsim_attach(&info);
+    ASSERT_EQ(list(), JUXHID_OK);
+    ASSERT_EQ(SetupInterface(0), JUXHID_OK);
+    deliver(device, report(kLength, 0, 0x33));
+    uint8_t buffer[kLength] = {};
+    EXPECT_TRUE(eventually([&] { return ReadData(0, buffer) == JUXHID_OK; }));
+    EXPECT_EQ(buffer[1], 0x33);
+    // The pacing chain works after the reload: a direct write and a queued one.
+    EXPECT_EQ(WriteData(0, buffer), JUXHID_OK);
+    EXPECT_EQ(WriteData(0, buffer), JUXHID_OK);
+    EXPECT_TRUE(eventually([&] { return juxsim_output_count(device) == 2; })) << "the queued report never went out";
+}
+
+TEST_F(Unload, WithNothingOpenAndAgainRightAfterALoad) {
+    frame::libraryUnload();
+    frame::libraryLoad();
+    frame::libraryUnload();
+    JuxsimCounts counts{};
+    juxsim_counts(&counts);
+    EXPECT_EQ(describe(counts), describe(JuxsimCounts{}));
+    frame::libraryLoad();
+    EXPECT_EQ(list(), JUXHID_LIST_NO_DEVICE);
+}
+
+}  // namespace
+}  // namespace juxhid::test

@@ -91,7 +91,8 @@ TEST_F(Win32Devices, QueryOpenAnswersTheIdentityAndCapabilities) {
 
 TEST_F(Win32Devices, OpeningAMissingPathAnswersNotFound) {
     uint32_t error = 0;
-    const char* missing = "\\\\?\\hid#vid_0000&pid_0000#0&0000&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    const char* missing =
+        "\\\\?\\hid#vid_0000&pid_0000#0&0000&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     EXPECT_EQ(deviceOpen(missing, Access::Read, &error), nullptr);
     EXPECT_TRUE(error == kErrorFileNotFound || error == kErrorPathNotFound) << "error " << error;
 }
@@ -116,7 +117,8 @@ TEST_F(Win32Devices, CancelEndsAPendingReadAndEveryLaterOne) {
         GTEST_SKIP() << "the device delivered a report; no read stayed pending";
     }
     deviceCancelRead(device);
-    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the read was not ended";
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the read was not ended";
     const Transfer ended = read.get();
     EXPECT_FALSE(ended.ok);
     EXPECT_EQ(ended.error, kErrorOperationAborted);

@@ -12,14 +12,16 @@ namespace juxhid::test {
 struct ExportedFunction {
     const char* name;
     uint32_t argumentBytes;  // 4 per 32-bit argument
-    std::string decorated() const { return "_" + std::string(name) + "@" + std::to_string(argumentBytes); }
+    std::string decorated() const {
+        return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
+    }
 };
 
 inline const std::vector<ExportedFunction>& libraryFunctions() {
     static const std::vector<ExportedFunction> functions = {
-        {"EnumerateJUX", 12},   {"GetReadLength", 4},     {"GetWriteLength", 4}, {"SetupInterface", 4},
-        {"CloseInterface", 4},  {"CleanupInterface", 4},  {"ReadData", 8},       {"ReadLast", 8},
-        {"ClearBuffer", 4},     {"SetDataCallback", 12},  {"SetErrorCallback", 8}, {"WriteData", 8},
+        {"EnumerateJUX", 12},  {"GetReadLength", 4},    {"GetWriteLength", 4},   {"SetupInterface", 4},
+        {"CloseInterface", 4}, {"CleanupInterface", 4}, {"ReadData", 8},         {"ReadLast", 8},
+        {"ClearBuffer", 4},    {"SetDataCallback", 12}, {"SetErrorCallback", 8}, {"WriteData", 8},
         {"FastWrite", 8},
     };
     return functions;
@@ -27,10 +29,10 @@ inline const std::vector<ExportedFunction>& libraryFunctions() {
 
 inline const std::vector<ExportedFunction>& simulatedBusFunctions() {
     static const std::vector<ExportedFunction> functions = {
-        {"juxsim_attach", 4},      {"juxsim_detach", 4},          {"juxsim_deliver", 12},
-        {"juxsim_take_output", 20}, {"juxsim_output_count", 4},   {"juxsim_set_write_delay", 8},
-        {"juxsim_now_ns", 0},      {"juxsim_fault_arm", 4},       {"juxsim_fault_fired", 4},
-        {"juxsim_fault_clear", 0}, {"juxsim_counts", 4},          {"juxsim_last_message_box", 16},
+        {"juxsim_attach", 4},       {"juxsim_detach", 4},       {"juxsim_deliver", 12},
+        {"juxsim_take_output", 20}, {"juxsim_output_count", 4}, {"juxsim_set_write_delay", 8},
+        {"juxsim_now_ns", 0},       {"juxsim_fault_arm", 4},    {"juxsim_fault_fired", 4},
+        {"juxsim_fault_clear", 0},  {"juxsim_counts", 4},       {"juxsim_last_message_box", 16},
         {"juxsim_reset", 0},
     };
     return functions;

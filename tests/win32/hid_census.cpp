@@ -23,14 +23,15 @@ uint32_t openError(const std::string& path, DWORD access) {
 
 bool describe(const std::string& path, HidInterface* hid) {
     // The query open the listing makes: neither reading nor writing.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(attributes);
     PHIDP_PREPARSED_DATA preparsed = nullptr;
     HIDP_CAPS caps{};
-    const bool known = HidD_GetAttributes(handle, &attributes) && HidD_GetPreparsedData(handle, &preparsed) &&
+    const bool known = HidD_GetAttributes(handle, &attributes) &&
+                       HidD_GetPreparsedData(handle, &preparsed) &&
                        HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
     if (preparsed != nullptr) HidD_FreePreparsedData(preparsed);
     CloseHandle(handle);
@@ -64,11 +65,13 @@ std::vector<HidInterface> takeHidCensus() {
     std::vector<HidInterface> census;
     GUID hidClass;
     HidD_GetHidGuid(&hidClass);
-    HDEVINFO list = SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO list =
+        SetupDiGetClassDevsA(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) return census;
     SP_DEVICE_INTERFACE_DATA member{};
     member.cbSize = sizeof(member);
-    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &member); ++index) {
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &member);
+         ++index) {
         HidInterface hid;
         const std::string path = memberPath(list, &member);
         if (!path.empty() && describe(path, &hid)) census.push_back(hid);

@@ -21,7 +21,8 @@ public:
 
     // The export of that name, or null.
     void* address(const char* exportName) const {
-        return module_ != nullptr ? reinterpret_cast<void*>(GetProcAddress(module_, exportName)) : nullptr;
+        return module_ != nullptr ? reinterpret_cast<void*>(GetProcAddress(module_, exportName))
+                                  : nullptr;
     }
     template <typename Function>
     Function get(const char* exportName) const {

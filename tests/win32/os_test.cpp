@@ -253,7 +253,8 @@ TEST_F(Win32Timer, FiresOnceOnTheTimerThreadWithItsId) {
     EXPECT_EQ(logA.runs.load(), 1) << "a one-shot timer ran more than once";
     EXPECT_EQ(logA.id.load(), id);
     EXPECT_NE(logA.thread.load(), GetCurrentThreadId());
-    const double delayMs = static_cast<double>(logA.firedAtNs.load() - static_cast<int64_t>(start)) / 1e6;
+    const double delayMs =
+        static_cast<double>(logA.firedAtNs.load() - static_cast<int64_t>(start)) / 1e6;
     EXPECT_GT(delayMs, 25.0);
     EXPECT_LT(delayMs, 1500.0);
     EXPECT_FALSE(timerCancel(id)) << "a timer that already ran is not pending";

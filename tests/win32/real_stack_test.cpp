@@ -26,7 +26,8 @@ int32_t expectedOpenStatus(const HidInterface& hid) {
         return other;
     };
     if (hid.inputLength > 0 && hid.readOpenError != 0)
-        return byError(hid.readOpenError, JUXHID_OPEN_READ_DENIED, JUXHID_OPEN_READ_NOT_FOUND, JUXHID_OPEN_READ_FAILED);
+        return byError(hid.readOpenError, JUXHID_OPEN_READ_DENIED, JUXHID_OPEN_READ_NOT_FOUND,
+                       JUXHID_OPEN_READ_FAILED);
     if (hid.writeOpenError != 0)
         return byError(hid.writeOpenError, JUXHID_OPEN_WRITE_DENIED, JUXHID_OPEN_WRITE_NOT_FOUND,
                        JUXHID_OPEN_WRITE_FAILED);
@@ -141,7 +142,8 @@ TEST_F(RealStack, OpensOrRefusesWithTheCodesOfThePlatformsOwnOpens) {
             if (status == JUXHID_OK && hid.inputLength > 0) {
                 std::vector<uint8_t> report(hid.inputLength);
                 const int32_t read = readData_(row, report.data());
-                EXPECT_TRUE(read == JUXHID_OK || read == JUXHID_READ_EMPTY) << "ReadData answered " << read;
+                EXPECT_TRUE(read == JUXHID_OK || read == JUXHID_READ_EMPTY)
+                    << "ReadData answered " << read;
             }
             close_(row);
             // Closed cleanly, it opens again the same way.
@@ -156,7 +158,8 @@ TEST_F(RealStack, OpensOrRefusesWithTheCodesOfThePlatformsOwnOpens) {
 TEST_F(RealStack, CloseEndsTheReadPendingOnTheDevice) {
     uint16_t vendor = 0;
     int32_t index = 0;
-    if (!findReadableVendor(&vendor, &index)) GTEST_SKIP() << "no interface with input reports opens fully";
+    if (!findReadableVendor(&vendor, &index))
+        GTEST_SKIP() << "no interface with input reports opens fully";
     ASSERT_EQ(list(vendor), JUXHID_OK);
     for (int round = 0; round < 5; ++round) {
         ASSERT_EQ(setup_(index), JUXHID_OK);
@@ -184,7 +187,8 @@ TEST_F(RealStack, FreedAfterClosingTheLibraryIsUnmapped) {
 TEST_F(RealStack, FreedWithAReaderBlockedTheLibraryStaysUntilItIsClosed) {
     uint16_t vendor = 0;
     int32_t index = 0;
-    if (!findReadableVendor(&vendor, &index)) GTEST_SKIP() << "no interface with input reports opens fully";
+    if (!findReadableVendor(&vendor, &index))
+        GTEST_SKIP() << "no interface with input reports opens fully";
     ASSERT_EQ(list(vendor), JUXHID_OK);
     ASSERT_EQ(setup_(index), JUXHID_OK);
     const int32_t length = readLength_(index);

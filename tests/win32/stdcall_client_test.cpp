@@ -37,7 +37,9 @@ struct SafeCall {
 };
 
 std::vector<SafeCall> safeCalls(DeviceSummary* summaries, int32_t* count, uint8_t* buffer) {
-    const auto pointer = [](const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); };
+    const auto pointer = [](const void* p) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+    };
     const uint32_t bad = static_cast<uint32_t>(-1);
     return {
         // A vendor id above 16 bits matches no device.
@@ -50,14 +52,21 @@ std::vector<SafeCall> safeCalls(DeviceSummary* summaries, int32_t* count, uint8_
         {"ReadData", {bad, pointer(buffer)}, true, JUXHID_READ_NOT_OPEN},
         {"ReadLast", {bad, pointer(buffer)}, true, JUXHID_LAST_NOT_OPEN},
         {"ClearBuffer", {bad}, true, JUXHID_CLEAR_NOT_OPEN},
-        {"SetDataCallback", {bad, 1, pointer(reinterpret_cast<void*>(ignoreReport))}, true, JUXHID_CALLBACK_NOT_OPEN},
-        {"SetErrorCallback", {bad, pointer(reinterpret_cast<void*>(ignoreError))}, true, JUXHID_CALLBACK_NOT_OPEN},
+        {"SetDataCallback",
+         {bad, 1, pointer(reinterpret_cast<void*>(ignoreReport))},
+         true,
+         JUXHID_CALLBACK_NOT_OPEN},
+        {"SetErrorCallback",
+         {bad, pointer(reinterpret_cast<void*>(ignoreError))},
+         true,
+         JUXHID_CALLBACK_NOT_OPEN},
         {"WriteData", {bad, pointer(buffer)}, true, JUXHID_WRITE_NOT_OPEN},
         {"FastWrite", {bad, pointer(buffer)}, true, JUXHID_WRITE_NOT_OPEN},
     };
 }
 
-void expectBothNamesAtOneAddress(const LoadedLibrary& library, const std::vector<ExportedFunction>& functions) {
+void expectBothNamesAtOneAddress(const LoadedLibrary& library,
+                                 const std::vector<ExportedFunction>& functions) {
     for (const ExportedFunction& function : functions) {
         void* plain = library.address(function.name);
         void* decorated = library.address(function.decorated().c_str());
@@ -71,8 +80,9 @@ void expectEachCalleePopsItsArguments(const LoadedLibrary& library) {
     int32_t count = -7;
     uint8_t buffer[1024]{};
     for (const SafeCall& call : safeCalls(summaries, &count, buffer)) {
-        for (const std::string& name : {std::string(call.name), "_" + std::string(call.name) + "@" +
-                                                                    std::to_string(4 * call.arguments.size())}) {
+        for (const std::string& name :
+             {std::string(call.name),
+              "_" + std::string(call.name) + "@" + std::to_string(4 * call.arguments.size())}) {
             const void* function = library.address(name.c_str());
             ASSERT_NE(function, nullptr) << name;
             const ProbedCall probed = callAsStdcall(function, call.arguments.data(),
@@ -93,8 +103,10 @@ extern "C" __attribute__((stdcall)) uint32_t addCalleeCleans(uint32_t a, uint32_
 
 TEST(HostProgram, ProbeTellsCallerCleanupFromCalleeCleanup) {
     const uint32_t arguments[2] = {40, 2};
-    const ProbedCall cdeclCall = callAsStdcall(reinterpret_cast<const void*>(addCallerCleans), arguments, 2);
-    const ProbedCall stdcallCall = callAsStdcall(reinterpret_cast<const void*>(addCalleeCleans), arguments, 2);
+    const ProbedCall cdeclCall =
+        callAsStdcall(reinterpret_cast<const void*>(addCallerCleans), arguments, 2);
+    const ProbedCall stdcallCall =
+        callAsStdcall(reinterpret_cast<const void*>(addCalleeCleans), arguments, 2);
     EXPECT_EQ(cdeclCall.result, 42u);
     EXPECT_EQ(cdeclCall.stackMoved, -8);
     EXPECT_EQ(stdcallCall.result, 42u);
@@ -129,7 +141,9 @@ TEST(HostProgram, SimulatedBusFunctionsPopTheirOwnArguments) {
     char text[16];
     char caption[16];
     JuxsimCounts counts{};
-    const auto pointer = [](const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); };
+    const auto pointer = [](const void* p) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+    };
     const uint32_t none = static_cast<uint32_t>(-1);
     const std::vector<std::pair<const char*, std::vector<uint32_t>>> calls = {
         {"juxsim_attach", {0}},
@@ -148,8 +162,8 @@ TEST(HostProgram, SimulatedBusFunctionsPopTheirOwnArguments) {
     };
     ASSERT_EQ(calls.size(), simulatedBusFunctions().size());
     for (const auto& [name, arguments] : calls) {
-        const ProbedCall probed =
-            callAsStdcall(library.address(name), arguments.data(), static_cast<uint32_t>(arguments.size()));
+        const ProbedCall probed = callAsStdcall(library.address(name), arguments.data(),
+                                                static_cast<uint32_t>(arguments.size()));
         EXPECT_EQ(probed.stackMoved, 0) << name;
     }
 }
@@ -198,8 +212,9 @@ struct SimulatedApi {
           writeData(library.get<decltype(&WriteData)>("WriteData")) {}
 
     bool complete() const {
-        return attach && detach && deliver && takeOutput && setWriteDelay && reset && enumerate && readLength &&
-               setup && close && readData && setDataCallback && setErrorCallback && writeData;
+        return attach && detach && deliver && takeOutput && setWriteDelay && reset && enumerate &&
+               readLength && setup && close && readData && setDataCallback && setErrorCallback &&
+               writeData;
     }
 
     // Attaches one device of the test vendor and opens it at index 0.
@@ -246,7 +261,8 @@ TEST(HostProgram, SessionThroughTheSimulatedLibraryCallsBackIntoTheHost) {
     const uint8_t report[8] = {0, 0x5A, 2, 3, 4, 5, 6, 7};
     ASSERT_EQ(api.deliver(api.device, report, sizeof(report)), 1);
     EXPECT_TRUE(eventually([] { return reportsSeen.load() > 0; }));
-    EXPECT_EQ(lastSecondByte.load(), 0x5A) << "the data callback must receive the report after its first byte";
+    EXPECT_EQ(lastSecondByte.load(), 0x5A)
+        << "the data callback must receive the report after its first byte";
     uint8_t polled[8]{};
     EXPECT_EQ(api.readData(0, polled), JUXHID_OK);
     EXPECT_EQ(std::memcmp(polled, report, sizeof(report)), 0);
@@ -308,7 +324,8 @@ TEST(HostProgram, FreedWhileAReaderRunsTheLibraryUnloadsWhenTheReaderEnds) {
     // brings the error callback and then the last reference's release.
     EXPECT_EQ(api.detach(api.device), 0);
     EXPECT_TRUE(eventually([] { return errorSeen.load() == JUXHID_DEVICE_GONE_STATUS; }));
-    EXPECT_TRUE(eventually([&] { return !library.stillMapped(); })) << "the last worker's exit did not unload it";
+    EXPECT_TRUE(eventually([&] { return !library.stillMapped(); }))
+        << "the last worker's exit did not unload it";
 }
 
 TEST(HostProgram, ReloadedWhileAReaderHeldItTheLibraryKeepsItsState) {

@@ -7,8 +7,10 @@
 namespace juxhid::test {
 
 struct ProbedCall {
-    uint32_t result;      // EAX after the call
-    int32_t stackMoved;   // bytes the stack pointer moved across the call; 0 when the callee popped exactly its arguments
+    uint32_t result;  // EAX after the call
+    // Bytes the stack pointer moved across the call: 0 when the callee popped
+    // exactly its arguments.
+    int32_t stackMoved;
 };
 
 // Pushes `count` 32-bit arguments right to left, calls, and pops nothing

@@ -21,7 +21,8 @@ uint64_t monotonicNs() {
     const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
     // Whole seconds and the remainder apart, so the product cannot overflow.
     constexpr uint64_t kNsPerSecond = 1000000000;
-    return ticks / ticksPerSecond * kNsPerSecond + ticks % ticksPerSecond * kNsPerSecond / ticksPerSecond;
+    return ticks / ticksPerSecond * kNsPerSecond +
+           ticks % ticksPerSecond * kNsPerSecond / ticksPerSecond;
 }
 
 void messageBox(const char* text, const char* caption) { MessageBoxA(nullptr, text, caption, MB_OK); }

@@ -21,7 +21,8 @@ constexpr ULONGLONG kCancelPatienceMs = 2000;
 
 // The reading thread, opened for cancelling its transfers, once per handle.
 bool knowReader(Device* device) {
-    if (device->reader == nullptr) device->reader = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+    if (device->reader == nullptr)
+        device->reader = OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
     return device->reader != nullptr;
 }
 
@@ -57,7 +58,8 @@ void deviceCancelRead(Device* device) {
 
 Transfer deviceWrite(Device* device, const void* buffer, uint32_t length) {
     DWORD count = 0;
-    if (!WriteFile(device->handle, buffer, length, &count, nullptr)) return failed(win32::lastErrorNumber());
+    if (!WriteFile(device->handle, buffer, length, &count, nullptr))
+        return failed(win32::lastErrorNumber());
     return Transfer{true, count, 0};
 }
 

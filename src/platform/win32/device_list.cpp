@@ -29,10 +29,12 @@ SP_DEVICE_INTERFACE_DATA* memberOf(const InterfaceRef& ref) {
 }  // namespace
 
 DeviceList* deviceListOpen() {
-    auto* list = static_cast<DeviceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DeviceList)));
+    auto* list =
+        static_cast<DeviceList*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DeviceList)));
     if (list == nullptr) return nullptr;
     HidD_GetHidGuid(&list->hidClass);
-    list->info = SetupDiGetClassDevsA(&list->hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    list->info =
+        SetupDiGetClassDevsA(&list->hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list->info == INVALID_HANDLE_VALUE) {
         HeapFree(GetProcessHeap(), 0, list);
         return nullptr;
@@ -52,13 +54,15 @@ bool deviceListMember(DeviceList* list, uint32_t member, InterfaceRef* ref, uint
 
 bool deviceDetailSize(DeviceList* list, const InterfaceRef& ref, uint32_t* size, uint32_t* error) {
     DWORD required = 0;
-    const BOOL answered = SetupDiGetDeviceInterfaceDetailA(list->info, memberOf(ref), nullptr, 0, &required, nullptr);
+    const BOOL answered =
+        SetupDiGetDeviceInterfaceDetailA(list->info, memberOf(ref), nullptr, 0, &required, nullptr);
     if (!answered) *error = win32::lastErrorNumber();
     *size = required;
     return answered != 0;
 }
 
-bool deviceDetailFetch(DeviceList* list, const InterfaceRef& ref, void* record, uint32_t size, uint32_t* error) {
+bool deviceDetailFetch(DeviceList* list, const InterfaceRef& ref, void* record, uint32_t size,
+                       uint32_t* error) {
     if (size < kDetailHeadSize) {
         *error = ERROR_INSUFFICIENT_BUFFER;
         return false;

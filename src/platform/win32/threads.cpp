@@ -24,9 +24,9 @@ namespace juxhid::os {
 struct Thread {
     ThreadRoutine routine;
     void* argument;
-    HANDLE ended;    // manual-reset: set once the routine has returned
+    HANDLE ended;  // manual-reset: set once the routine has returned
     DWORD id;
-    HMODULE module;  // the reference this thread holds, or null
+    HMODULE module;                // the reference this thread holds, or null
     std::atomic<int32_t> holders;  // the owner and the thread itself
 };
 
@@ -78,7 +78,8 @@ void discardRecord(Thread* thread) {
 Thread* threadStart(ThreadRoutine routine, void* argument, size_t stackBytes) {
     Thread* thread = newRecord(routine, argument);
     if (thread == nullptr) return nullptr;
-    const size_t reservation = stackBytes > kWorkerStackReservation ? stackBytes : kWorkerStackReservation;
+    const size_t reservation =
+        stackBytes > kWorkerStackReservation ? stackBytes : kWorkerStackReservation;
     // Started suspended so that its id is recorded before its routine can
     // ask whether it is the current thread.
     HANDLE handle = CreateThread(nullptr, reservation, runWorker, thread,

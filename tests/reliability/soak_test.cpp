@@ -245,7 +245,7 @@ private:
         const int32_t choice = pick(0, 100);
         if (choice < 30) return readData(index);
         if (choice < 34) return readLast(index);
-        if (choice < 37) return heartbeat("ClearBuffer"), checkStatus(Function::ClearBuffer, ClearBuffer(index));
+        if (choice < 37) return clearBuffer(index);
         if (choice < 43) return setDataCallback(index);
         if (choice < 46) return setErrorCallback(index);
         if (choice < 96) {
@@ -281,6 +281,11 @@ private:
             tally.problem(tally.disorder, "ReadData went from report " + std::to_string(last) + " to " +
                                               std::to_string(report.number));
         last = report.number;
+    }
+
+    void clearBuffer(int32_t index) {
+        heartbeat("ClearBuffer");
+        checkStatus(Function::ClearBuffer, ClearBuffer(index));
     }
 
     void readLast(int32_t index) {

@@ -106,7 +106,7 @@ bool waitForIdlePacing() {
     return eventually([] { return !state().pacingActive.load(); });
 }
 
-void readInto(Bench& b, Function function, int32_t (*read)(int32_t, void*)) {
+void readInto(Bench& b, Function function, int32_t(JUXHID_CALL* read)(int32_t, void*)) {
     uint8_t buffer[Bench::kLength];
     b.record(function, read(0, buffer));
 }

@@ -51,6 +51,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 WINEPREFIX=$(mktemp -d /tmp/juxhid-wine.XXXXXX)
 export WINEPREFIX
 trap stop_wine EXIT
+# A signal ends the script through exit, so the EXIT trap runs then too.
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 # Nothing of Wine's may inherit this script's output: its server and
 # services outlive the programs that start them.
 wineboot --init </dev/null >/dev/null 2>&1

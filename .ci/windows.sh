@@ -42,6 +42,20 @@ stop_wine() {
     rm -rf "$WINEPREFIX"
 }
 
+# Long steps run as a waited-for child: a signal then reaches the script at
+# once (bash defers traps until a foreground command ends), and the handler
+# stops the child before the EXIT trap stops Wine.
+child=""
+run() {
+    "$@" &
+    child=$!
+    wait "$child"
+}
+on_signal() {
+    [ -n "$child" ] && kill "$child" 2>/dev/null
+    exit "$1"
+}
+
 step "packages"
 install_missing
 
@@ -52,8 +66,8 @@ WINEPREFIX=$(mktemp -d /tmp/juxhid-wine.XXXXXX)
 export WINEPREFIX
 trap stop_wine EXIT
 # A signal ends the script through exit, so the EXIT trap runs then too.
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM HUP
 # Nothing of Wine's may inherit this script's output: its server and
 # services outlive the programs that start them.
 wineboot --init </dev/null >/dev/null 2>&1
@@ -65,16 +79,16 @@ wineserver -p </dev/null >/dev/null 2>&1
 step "configure and build"
 cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-i686.cmake" \
     -DJUXHID_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$jobs"
+run cmake --build "$build" -j "$jobs"
 
 cd "$build"
 step "export tables"
-ctest --no-tests=error --output-on-failure -R '_exports_are_exactly_the_public_names$'
+run ctest --no-tests=error --output-on-failure -R '_exports_are_exactly_the_public_names$'
 
 step "test suite under Wine"
-ctest --no-tests=error --output-on-failure -j "$jobs" -E '_exports_are_exactly_the_public_names$|^RealStack\.'
+run ctest --no-tests=error --output-on-failure -j "$jobs" -E '_exports_are_exactly_the_public_names$|^RealStack\.'
 
 step "juxhid.dll on the platform's HID devices"
-ctest --no-tests=error --output-on-failure -R '^RealStack\.'
+run ctest --no-tests=error --output-on-failure -R '^RealStack\.'
 
 step "done"

@@ -6,9 +6,10 @@
 #   .ci/valgrind.sh                 every chosen binary
 #   JUXHID_VALGRIND_DIR=dir ...     another build directory
 #
-# Under memcheck the threads run one at a time and many times slower, so the
-# cases whose assertions are about timing are filtered out (see FILTERS); the
-# soak runs for a few seconds only.
+# Under memcheck the threads run one at a time and many times slower: the
+# cases that measure tick intervals are filtered out (see BINARIES), and the
+# soak runs for 5 s (JUXHID_SOAK_SECONDS overrides it). About 4 minutes here,
+# build included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,11 +20,12 @@ command -v valgrind >/dev/null || bash scripts/install-deps.sh
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS="-O1 -g" -DCMAKE_CXX_FLAGS="-O1 -g" \
   -DJUXHID_BUILD_BENCH=OFF >/dev/null
 
-# binary:gtest filter. Timing-sensitive cases filtered out and why:
-#  - PacedWrites gaps and spans, the fast-chain pace: they measure the 50 ms
-#    and 5 ms tick intervals, which memcheck's serialised threads stretch;
-#  - ReadLast's and CleanupInterface's half-second waits measured against a
-#    bound; the same paths run unmeasured in the sweep and the call-order test.
+# binary:gtest filter. Filtered out: the PacedWrites cases that measure the
+# 50 ms and 5 ms tick intervals against upper bounds (200 to 250 ms), which
+# memcheck's one-thread-at-a-time scheduling can stretch on a busy machine.
+# They passed 3 runs of 3 here; the paths they take run unmeasured in the
+# sweep's WriteData, FastWrite and PacingTick scenarios. The half-second
+# waits of ReadLast and CleanupInterface keep their (generous) bounds.
 BINARIES=(
   "tests/reliability/fault_sweep_test:*"
   "tests/reliability/bad_input_test:*"
@@ -32,8 +34,8 @@ BINARIES=(
   "tests/reliability/soak_test:*"
   "tests/core/ring_test:*"
   "tests/core/listing_test:*"
-  "tests/core/interface_test:*-*CleanupWhileAttachedWaitsAndKeepsErrorSignal:*FailingReadsAreRetriedAndStopEndsTheReaderPromptly"
-  "tests/core/polled_reads_test:*-*AboutHalfASecond"
+  "tests/core/interface_test:*"
+  "tests/core/polled_reads_test:*"
   "tests/core/callbacks_test:*"
   "tests/core/paced_writes_test:*-*OneTickApart:*FastChainPaces*:*TurnsAFastChainSlow:*OneTickServes*"
 )

@@ -130,7 +130,7 @@ typedef struct JuxsimCounts {
     int32_t locks;
     int32_t signals;
     int32_t threads;     /* threads still running or whose handle is not given back */
-    int32_t timers;      /* pacing ticks scheduled and neither run nor cancelled */
+    int32_t timers;      /* pacing ticks scheduled, not cancelled, routine not yet returned */
     int32_t allocations; /* memory blocks not given back */
     int32_t messageBoxes;/* message boxes shown since the last reset */
 } JuxsimCounts;

@@ -1,7 +1,7 @@
 // One-shot timers through the OS layer's timer service. The bus keeps the
 // library's routine per pending id and hands the service a trampoline of
 // its own, which tags the timer thread (so faults can aim at pacing ticks)
-// and keeps the count of pending ticks right.
+// and keeps the count of ticks not yet over right.
 #include <mutex>
 #include <unordered_map>
 
@@ -32,10 +32,15 @@ void runTagged(uint32_t timerId) {
         if (found == pending().routines.end()) return;
         routine = found->second;
         pending().routines.erase(found);
-        --sim::liveCounts().timers;
     }
-    sim::ThreadTag tag(JUXSIM_THREAD_TIMER);
-    routine(timerId);
+    {
+        sim::ThreadTag tag(JUXSIM_THREAD_TIMER);
+        routine(timerId);
+    }
+    // A timer counts until its routine has returned: a count of zero then
+    // means no tick is still deciding what to do next.
+    std::lock_guard<std::mutex> hold(pending().mutex);
+    --sim::liveCounts().timers;
 }
 
 }  // namespace

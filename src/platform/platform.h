@@ -149,7 +149,9 @@ using ThreadRoutine = void (*)(void* argument);
 // the backend to what the routine and the host's callbacks safely need. Null on
 // failure.
 Thread* threadStart(ThreadRoutine routine, void* argument, ThreadRole role);
-// kWaitAcquired once the thread has ended, kWaitTimeout, kWaitFailed.
+// kWaitAcquired once the thread's routine has returned, kWaitTimeout,
+// kWaitFailed. Under Windows' loader lock a thread cannot finish exiting, so
+// "ended" here means the routine returned, not that the OS thread is gone.
 int32_t threadWait(Thread* thread, uint32_t ms);
 bool threadIsCurrent(const Thread* thread);
 // Gives the handle back. A thread still running goes on and frees its own
@@ -166,8 +168,10 @@ uint32_t timerSchedule(uint32_t delayMs, uint32_t resolutionMs, TimerRoutine rou
 // After it returns the routine of that id does not start; one already running
 // may still run. False when the id names no pending tick.
 bool timerCancel(uint32_t timerId);
-// At unload, after the last cancel: ends the timer service, waiting for a
-// routine that is still running (where the platform allows it).
+// At unload, after the last cancel: drops any timer still pending, waits for
+// a routine that is still running (where the platform allows it) and
+// releases what the service holds.
+// A later timerSchedule starts the service again (a library loaded anew).
 void timerShutdown();
 
 // ---- User interface ------------------------------------------------------------------

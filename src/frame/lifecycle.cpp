@@ -2,6 +2,7 @@
 
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
+#include "interface/teardown.h"
 #include "juxhid.h"
 
 namespace juxhid::frame {
@@ -24,6 +25,7 @@ void libraryLoad() {
 
 void libraryUnload() {
     LibraryState& library = state();
+    endEveryWorker();
     for (int32_t index = 0; index < kMaxDevices; ++index) CloseInterface(index);
     if (library.writeLock != nullptr) {
         const bool locked = isAcquired(waitForLock(library.writeLock, 250));

@@ -137,6 +137,17 @@ void releaseSlotForRelisting(int32_t index) {
     if (holdsAnything(state().slots[index])) closeInterface(index);
 }
 
+void endEveryWorker() {
+    for (InterfaceSlot& slot : state().slots) {
+        requestStop(slot);
+        if (slot.readHandle != nullptr) platform::deviceCancelRead(slot.readHandle);
+    }
+    for (InterfaceSlot& slot : state().slots) {
+        finishWorker(slot.readerThread);
+        finishWorker(slot.callbackThread);
+    }
+}
+
 }  // namespace juxhid
 
 extern "C" JUXHID_API void JUXHID_CALL CloseInterface(int32_t index) { juxhid::closeInterface(index); }

@@ -27,4 +27,10 @@ void releaseSlotForOpening(int32_t index);
 // still holds is closed first.
 void releaseSlotForRelisting(int32_t index);
 
+// Before the library goes away: every interface's workers are told to stop
+// and waited for, all of them, before any interface is released. A callback
+// still running for one interface may be polling another, whose ring must
+// not go from under it.
+void endEveryWorker();
+
 }  // namespace juxhid

@@ -3,6 +3,7 @@
 // everything is given back, no callback runs after the unload, and a new
 // load starts a library that works.
 #include <atomic>
+#include <chrono>
 
 #include "frame/lifecycle.h"
 #include "support/sim_fixture.h"
@@ -16,9 +17,7 @@ constexpr int kInterfaces = 3;
 std::atomic<int> callbacksRunning{0};
 std::atomic<int> callbackCalls{0};
 
-// A slow callback that also polls its own interface, as hosts do. (Polling
-// another interface from it would be a call on that interface while the
-// unload closes it, which the caller's duties rule out.)
+// A slow callback that also polls its own interface, as hosts do.
 template <int32_t kIndex>
 int32_t JUXHID_CALL slowData(uint8_t*) {
     callbacksRunning.fetch_add(1);
@@ -31,6 +30,29 @@ int32_t JUXHID_CALL slowData(uint8_t*) {
 }
 constexpr JuxhidDataCallback kSlowData[kInterfaces] = {slowData<0>, slowData<1>, slowData<2>};
 int32_t JUXHID_CALL ignoreError(intptr_t) { return 0; }
+
+// Interface 1's callback, held inside until the unload has begun, then
+// polling interface 0 for a while: every answer must be one an open
+// interface gives.
+std::atomic<bool> holdInCallback{false};
+std::atomic<bool> heldInCallback{false};
+std::atomic<bool> unloadBegun{false};
+std::atomic<int32_t> pollsOfTheOther{0};
+std::atomic<int32_t> closedAnswer{0};
+
+int32_t JUXHID_CALL pollOtherDuringUnload(uint8_t*) {
+    if (!holdInCallback.exchange(false)) return 1;
+    heldInCallback = true;
+    while (!unloadBegun) sleepMs(1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    uint8_t buffer[kLength];
+    while (std::chrono::steady_clock::now() < until) {
+        const int32_t code = ReadData(0, buffer);
+        if (code != JUXHID_OK && code != JUXHID_READ_EMPTY && closedAnswer == 0) closedAnswer = code;
+        pollsOfTheOther.fetch_add(1);
+    }
+    return 1;
+}
 
 class Unload : public SimTest {
 protected:
@@ -99,6 +121,30 @@ TEST_F(Unload, WhileCallbacksRunGivesEverythingBackAndLoadStartsAfresh) {
     EXPECT_EQ(WriteData(0, buffer), JUXHID_OK);
     EXPECT_EQ(WriteData(0, buffer), JUXHID_OK);
     EXPECT_TRUE(eventually([&] { return juxsim_output_count(device) == 2; })) << "the queued report never went out";
+}
+
+TEST_F(Unload, KeepsEveryInterfaceOpenUntilNoCallbackCanPollIt) {
+    for (uint32_t p = 1; p <= 2; ++p) {
+        JuxsimDeviceInfo info = deviceInfo(p, kLength, kLength);
+        devices_.push_back(juxsim_attach(&info));
+    }
+    ASSERT_EQ(list(), JUXHID_OK);
+    ASSERT_EQ(SetupInterface(0), JUXHID_OK);
+    ASSERT_EQ(SetupInterface(1), JUXHID_OK);
+    ASSERT_EQ(SetDataCallback(1, 1, pollOtherDuringUnload), JUXHID_OK);
+    holdInCallback = true;
+    deliver(devices_[0], report(kLength, 0, 7));
+    deliver(devices_[1], report(kLength, 0, 1));
+    ASSERT_TRUE(eventually([] { return heldInCallback.load(); })) << "the callback never ran";
+
+    unloadBegun = true;
+    frame::libraryUnload();
+    EXPECT_GT(pollsOfTheOther.load(), 0);
+    EXPECT_EQ(closedAnswer.load(), 0) << "interface 0 went while interface 1's callback could still poll it";
+    JuxsimCounts counts{};
+    juxsim_counts(&counts);
+    EXPECT_EQ(describe(counts), describe(JuxsimCounts{}));
+    frame::libraryLoad();
 }
 
 TEST_F(Unload, WithNothingOpenAndAgainRightAfterALoad) {

@@ -64,11 +64,11 @@ int main(void) {
     expect(read_within_two_seconds(0, buffer) == JUXHID_OK, "reading it back");
     expect(memcmp(buffer, input, sizeof input) == 0, "the report read equals the one delivered");
 
-    expect(FastWrite(0, output) == JUXHID_OK, "queueing an output report");
+    expect(FastWrite(0, output) == JUXHID_OK, "sending an output report");
     expect(outputs_within_two_seconds(device) == 1, "the output report going out");
     expect(juxsim_take_output(device, buffer, sizeof buffer, &length, &when) == 1 && length == 9 &&
                memcmp(buffer, output, sizeof output) == 0,
-           "the report written equals the one queued");
+           "the report written equals the one sent");
 
     /* Wrong arguments come back as codes, with the stack intact. */
     expect(ReadData(-1, buffer) == JUXHID_READ_NOT_OPEN, "reading a bad index");

@@ -10,7 +10,7 @@
 # memcheck: zero errors, zero leaks), windows (juxhid.dll and juxhid_sim.dll
 # cross-built, their export tables, the whole suite under Wine, and
 # juxhid.dll on Wine's own HID devices), fuzz (the report-descriptor parser
-# under libFuzzer). About 25 minutes on two cores.
+# under libFuzzer). About 18 minutes on two cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -138,14 +138,8 @@ void releaseSlotForRelisting(int32_t index) {
 }
 
 void endEveryWorker() {
-    for (InterfaceSlot& slot : state().slots) {
-        requestStop(slot);
-        if (slot.readHandle != nullptr) platform::deviceCancelRead(slot.readHandle);
-    }
-    for (InterfaceSlot& slot : state().slots) {
-        finishWorker(slot.readerThread);
-        finishWorker(slot.callbackThread);
-    }
+    for (InterfaceSlot& slot : state().slots) requestStop(slot);
+    for (InterfaceSlot& slot : state().slots) endWorkers(slot);
 }
 
 }  // namespace juxhid

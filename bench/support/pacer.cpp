@@ -27,8 +27,10 @@ uint64_t Pacer::run(const std::function<void(uint64_t)>& emit, const std::atomic
     uint64_t emitted = 0;
     while (emitted < total_ && !stop.load(std::memory_order_relaxed)) {
         const uint64_t due = dueBy(nowNs() - start);
-        while (emitted < due) emit(emitted++);
-        if (emitted == total_) break;
+        // A late wake-up catches up on many items at once; a stop asked for
+        // by one of them still ends the run right there.
+        while (emitted < due && !stop.load(std::memory_order_relaxed)) emit(emitted++);
+        if (emitted == total_ || stop.load(std::memory_order_relaxed)) break;
         const uint64_t wakeAt = start + dueAt(emitted);
         const uint64_t now = nowNs();
         if (wakeAt > now) std::this_thread::sleep_for(std::chrono::nanoseconds(wakeAt - now));

@@ -147,6 +147,12 @@ TEST(BenchPacer, StopsWhenAskedToAndSaysHowFarItGot) {
     std::atomic<bool> stop{false};
     const uint64_t emitted = pacer.run([&](uint64_t n) { stop = n == 4; }, stop);
     EXPECT_EQ(emitted, 5u);
+
+    // Here many items are due at every look, as after a late wake-up: the
+    // stop still ends the run at the item that asked for it.
+    const Pacer burst(1e9, 1'000'000);
+    std::atomic<bool> stopBurst{false};
+    EXPECT_EQ(burst.run([&](uint64_t n) { stopBurst = n == 4; }, stopBurst), 5u);
 }
 
 TEST(BenchOptions, TakesItsOwnAndLeavesTheRestInOrder) {

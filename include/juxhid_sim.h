@@ -29,7 +29,8 @@ typedef struct JuxsimDeviceInfo {
 } JuxsimDeviceInfo;
 
 /* Attaches a device at the end of the bus's list. Returns its id (> 0), or
- * -1 when info is null. */
+ * -1 when info is null or describes what no HID device can be: an id, usage
+ * page or usage above 0xFFFF, or a report length above 65535 bytes. */
 JUXHID_API int32_t JUXHID_CALL juxsim_attach(const JuxsimDeviceInfo *info);
 
 /* Unplugs a device: its pending and later reads and writes fail with 1167,
@@ -37,8 +38,9 @@ JUXHID_API int32_t JUXHID_CALL juxsim_attach(const JuxsimDeviceInfo *info);
  * unknown id. */
 JUXHID_API int32_t JUXHID_CALL juxsim_detach(int32_t device);
 
-/* Delivers one input report of `length` bytes to every open read handle of
- * the device; a blocked read wakes at once. A length other than the device's
+/* Delivers one input report of `length` bytes (0 is allowed; report may then
+ * be null) to every open read handle of the device; a blocked read wakes at
+ * once. A length other than the device's
  * input report length arrives as a short read. Each read handle buffers up
  * to 512 reports and drops its oldest beyond that, as an OS driver does.
  * Returns the number of read handles reached, or -1 for an unknown device. */
@@ -56,7 +58,12 @@ JUXHID_API int32_t JUXHID_CALL juxsim_take_output(int32_t device, void *buffer, 
 JUXHID_API int32_t JUXHID_CALL juxsim_output_count(int32_t device);
 
 /* Makes every later write to the device block for `ms` milliseconds before
- * it completes (a slow device). Returns 0, or -1 for an unknown device. */
+ * it completes (a slow device); JUXSIM_WRITE_STALL makes it block until the
+ * library cancels it (closing the interface) or the device is unplugged (a
+ * stalled device). A cancelled write fails with 995, an unplugged one with
+ * 1167, and the device receives nothing. Returns 0, or -1 for an unknown
+ * device. */
+#define JUXSIM_WRITE_STALL 0xFFFFFFFFu
 JUXHID_API int32_t JUXHID_CALL juxsim_set_write_delay(int32_t device, uint32_t ms);
 
 /* A monotonic clock in nanoseconds, the one output timestamps use. */

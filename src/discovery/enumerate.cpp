@@ -3,6 +3,7 @@
 // long enough to read its identity and capabilities.
 #include <cstring>
 
+#include "discovery/device_paths.h"
 #include "frame/library_state.h"
 #include "interface/teardown.h"
 #include "juxhid.h"
@@ -44,22 +45,24 @@ void copyDevicePath(char (&destination)[kDevicePathBytes], const char* path) {
     std::memcpy(destination, path, length);
 }
 
-void recordDevice(const Candidate& candidate, const char* path) {
+// A row is recorded only with its whole path kept for opening.
+bool recordDevice(const Candidate& candidate, const char* path) {
     LibraryState& library = state();
     const int32_t row = library.deviceCount.load();
     DeviceEntry& entry = library.devices[row];
+    // An interface still open from an earlier listing is closed first: the
+    // row it was opened from is about to describe another device.
+    closeInterface(row);
+    if (!keepOpenPath(entry, path)) return false;
     entry.ProductID = candidate.attributes.productId;
     entry.Usage = candidate.caps.usage;
     entry.UsagePage = candidate.caps.usagePage;
     entry.InputReportByteLength = candidate.caps.inputReportByteLength;
     entry.OutputReportByteLength = candidate.caps.outputReportByteLength;
     entry.Index = row;
-    // A slot still open from an earlier listing is closed first: zeroing it
-    // under a live reader would leave the reader on released objects.
-    releaseSlotForRelisting(row);
-    zeroSlot(library.slots[row]);
     copyDevicePath(entry.DevicePath, path);
     library.deviceCount.store(row + 1);
+    return true;
 }
 
 // One turn of the walk over an existing member: true if it was recorded.
@@ -75,10 +78,7 @@ bool visitMember(platform::DeviceList* list, const platform::InterfaceRef& ref, 
     if (platform::deviceDetailFetch(list, ref, record, size, &error)) {
         const char* path = platform::deviceDetailPath(record);
         Candidate candidate;
-        if (readCandidate(path, vendorId, &candidate)) {
-            recordDevice(candidate, path);
-            recorded = true;
-        }
+        recorded = readCandidate(path, vendorId, &candidate) && recordDevice(candidate, path);
     }
     platform::release(record);
     return recorded;

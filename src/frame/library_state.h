@@ -1,7 +1,13 @@
-// The library's global state: the device table, the interface slots and the
-// pacing state, all fixed tables that live from load to unload. Callers name
-// a device by its row number; workers receive the address of its slot, so
-// slots never move.
+// The library's global state: the device table, the interface table and the
+// pacing state, fixed tables that live from load to unload. Callers name a
+// device by its row number.
+//
+// What one opening of an interface holds lives in an InterfaceSlot record of
+// its own, not in the table: a record is shared by every thread that can
+// still use it (the table, its reader, its callback worker, a call in
+// progress, a pacing tick), each holding one reference, and whichever lets go
+// last releases it. Closing takes the record out of the table and lets go of
+// the table's reference; nobody waits for anybody to be allowed to release.
 #pragma once
 
 #include <atomic>
@@ -23,43 +29,67 @@ struct DeviceEntry {
     uint32_t UsagePage;
     uint32_t InputReportByteLength;   // report-ID byte counted; 0: no input reports
     uint32_t OutputReportByteLength;  // report-ID byte counted; 0: no output reports
-    char DevicePath[kDevicePathBytes];
+    char DevicePath[kDevicePathBytes];  // the path as listed, cut to 255 characters
     int32_t Index;
+    // The whole path, which is what opening uses: a path cut to 255
+    // characters could name another device, or none. Owned by the row.
+    char* openPath;
 };
 
-// Everything one open interface holds. Fields read by another thread than
-// the one that writes them are atomics; the rest change only while no worker
-// or tick can see them.
+// Everything one opening of an interface holds. Created by SetupInterface,
+// released by whoever drops the last reference. Fields read by another thread
+// than the one that writes them are atomics; the handles, rings, lock and
+// signals are set before the record is shared and never change after.
 struct InterfaceSlot {
+    std::atomic<int32_t> references;
+    std::atomic<bool> stopRequested;
+
+    uint32_t readLength;
+    uint32_t writeLength;
     platform::Device* readHandle;
     platform::Device* writeHandle;
-    uint32_t readLength;
     ReportRing readRing;   // guarded by readLock
     ReportRing writeRing;  // guarded by writeLock
     platform::Lock* readLock;
     platform::Signal* dataSignal;
     platform::Signal* errorSignal;
-    platform::Thread* readerThread;
-    platform::Thread* callbackThread;
-    std::atomic<uint32_t> dataCallbackMode;  // written under readLock, cleared by teardowns
+    std::atomic<platform::Thread*> readerThread;
+    std::atomic<platform::Thread*> callbackThread;  // written under readLock
+    std::atomic<uint32_t> dataCallbackMode;          // written under readLock
     std::atomic<JuxhidDataCallback> dataCallback;
     std::atomic<JuxhidErrorCallback> errorCallback;  // read by the callback worker without the lock
-    std::atomic<bool> stopRequested;
+    // The callback worker is running the host's code: a teardown gives such a
+    // worker only a short wait, since the host may be waiting for the caller.
+    std::atomic<bool> inHostCallback;
 
-    // Which opening of the slot this is. A worker ends when it sees another
-    // opening than its own, also when a callback closed and reopened its own
-    // interface before returning (its thread could not be waited for).
-    std::atomic<uint32_t> opening;
     // The reader's scratch buffer, obtained before the reader starts so that
     // a failure is reported by SetupInterface instead of a silent reader.
     uint8_t* readerScratch;
     uint32_t readerScratchBytes;
 };
 
+// What a teardown left behind that the polled reads still report.
+enum class Leftover : uint8_t {
+    None,
+    // CleanupInterface found the device still attached: the reads answer
+    // that the interface has no lock until it is opened or closed again.
+    CleanedUpWhileAttached,
+};
+
+// One row of the interface table.
+struct InterfaceEntry {
+    // Held for a few instructions around taking a reference to `current` and
+    // around replacing it, so that no record is released between a thread
+    // reading the pointer and counting itself in.
+    std::atomic<bool> guard;
+    InterfaceSlot* current;  // the opening, or null; read and written under `guard`
+    std::atomic<Leftover> leftover;
+};
+
 struct LibraryState {
     DeviceEntry devices[kMaxDevices];
     std::atomic<int32_t> deviceCount;
-    InterfaceSlot slots[kMaxDevices];
+    InterfaceEntry interfaces[kMaxDevices];
 
     platform::Lock* writeLock;
     // Pacing state, guarded by writeLock. A tick that cannot get the lock
@@ -74,9 +104,5 @@ LibraryState& state();
 
 inline bool isListedIndex(int32_t index) { return index >= 0 && index < state().deviceCount.load(); }
 inline bool isSlotIndex(int32_t index) { return index >= 0 && index < kMaxDevices; }
-
-// Sets every field of a slot to zero, null or false without releasing what
-// it held.
-void zeroSlot(InterfaceSlot& slot);
 
 }  // namespace juxhid

@@ -1,5 +1,6 @@
 #include "frame/lifecycle.h"
 
+#include "discovery/device_paths.h"
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "interface/teardown.h"
@@ -10,7 +11,8 @@ namespace juxhid::frame {
 void libraryLoad() {
     LibraryState& library = state();
     for (int32_t index = 0; index < kMaxDevices; ++index) {
-        zeroSlot(library.slots[index]);
+        library.interfaces[index].current = nullptr;
+        library.interfaces[index].leftover = Leftover::None;
         library.devices[index] = DeviceEntry{};
     }
     library.deviceCount = 0;
@@ -25,20 +27,22 @@ void libraryLoad() {
 
 void libraryUnload() {
     LibraryState& library = state();
-    endEveryWorker();
+    stopEveryOpening();
     for (int32_t index = 0; index < kMaxDevices; ++index) CloseInterface(index);
     if (library.writeLock != nullptr) {
         const bool locked = isAcquired(waitForLock(library.writeLock, 250));
         if (const uint32_t timerId = library.pacingTimerId.exchange(0)) platform::timerCancel(timerId);
         library.pacingActive = false;
         if (locked) platform::lockRelease(library.writeLock);
-        // A tick that had already started finishes before the lock goes.
-        platform::timerShutdown();
-        platform::lockClose(library.writeLock);
-        library.writeLock = nullptr;
-    } else {
-        platform::timerShutdown();
     }
+    // A tick that had already started finishes before the lock goes.
+    platform::timerShutdown();
+    // No thread the library started may run its code once the library is
+    // unmapped: every one is waited for, down to its last instruction.
+    platform::threadWaitForAll();
+    if (library.writeLock != nullptr) platform::lockClose(library.writeLock);
+    library.writeLock = nullptr;
+    forgetDevicePaths();
 }
 
 }  // namespace juxhid::frame

@@ -21,11 +21,4 @@ inline int32_t waitForLock(platform::Lock* lock, uint32_t ms) {
 
 inline bool tryLock(platform::Lock* lock, uint32_t ms) { return isAcquired(waitForLock(lock, ms)); }
 
-// Opening and closing must have writeLock to keep a pacing tick away from
-// the write queue they create or release; they have no code to answer, so
-// they wait as long as a tick's device writes take. A lock that cannot be
-// waited for at all is given up on after a few tries, and the caller goes on
-// without it.
-bool lockPatiently(platform::Lock* lock);
-
 }  // namespace juxhid

@@ -1,10 +1,13 @@
 // SetDataCallback and SetErrorCallback store the host's functions under
 // readLock and start the interface's callback worker the first time one of
 // them qualifies; a worker that has ended is not started again within the
-// same opening.
+// same opening. Each call holds a reference to the opening, so a worker that
+// calls a teardown at once (the device is already gone) cannot take the
+// lock away from under the setter.
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "input/callback_worker.h"
+#include "interface/slot_references.h"
 #include "juxhid.h"
 #include "juxhid_status.h"
 
@@ -13,43 +16,55 @@ namespace {
 
 constexpr uint32_t kSetterLockWaitMs = 500;
 
-// Index and lock checks shared by both setters; JUXHID_OK when the lock is held.
-int32_t lockForSetting(int32_t index) {
-    if (!isListedIndex(index)) return JUXHID_CALLBACK_NOT_OPEN;
-    InterfaceSlot& slot = state().slots[index];
-    if (slot.readLock == nullptr) return JUXHID_CALLBACK_NOT_OPEN;
-    if (!tryLock(slot.readLock, kSetterLockWaitMs)) return JUXHID_CALLBACK_LOCK_FAILED;
-    return JUXHID_OK;
+// Only a complete input side can serve callbacks: a worker without both
+// signals would have nothing to wait on.
+bool servesCallbacks(const InterfaceSlot& slot) {
+    return slot.readLock != nullptr && slot.dataSignal != nullptr && slot.errorSignal != nullptr;
+}
+
+int32_t releaseLock(InterfaceSlot& slot) {
+    return platform::lockRelease(slot.readLock) ? JUXHID_OK : JUXHID_CALLBACK_RELEASE_FAILED;
 }
 
 // Starts the worker if none was recorded in this opening, then releases.
 int32_t startWorkerAndRelease(InterfaceSlot& slot) {
-    if (slot.callbackThread == nullptr && !startCallbackWorker(slot)) {
+    if (slot.callbackThread.load() == nullptr && !startCallbackWorker(slot)) {
         platform::lockRelease(slot.readLock);
         return JUXHID_CALLBACK_NO_WORKER;
     }
-    return platform::lockRelease(slot.readLock) ? JUXHID_OK : JUXHID_CALLBACK_RELEASE_FAILED;
+    return releaseLock(slot);
+}
+
+// The checks and the lock wait shared by both setters, then `apply` with the
+// lock held; `apply` releases it and answers.
+template <typename Apply>
+int32_t withLockedSlot(int32_t index, Apply apply) {
+    if (!isListedIndex(index)) return JUXHID_CALLBACK_NOT_OPEN;
+    SlotRef slot{index};
+    if (!slot || !servesCallbacks(*slot)) return JUXHID_CALLBACK_NOT_OPEN;
+    if (!tryLock(slot->readLock, kSetterLockWaitMs)) return JUXHID_CALLBACK_LOCK_FAILED;
+    return apply(*slot);
 }
 
 int32_t setDataCallback(int32_t index, uint32_t mode, JuxhidDataCallback callback) {
-    if (const int32_t refused = lockForSetting(index)) return refused;
-    InterfaceSlot& slot = state().slots[index];
-    slot.dataCallbackMode = mode;
-    if (mode == 0) {
-        // Mode 0 leaves a running worker running: it still serves the
-        // error callback.
-        slot.dataCallback = nullptr;
-        return platform::lockRelease(slot.readLock) ? JUXHID_OK : JUXHID_CALLBACK_RELEASE_FAILED;
-    }
-    slot.dataCallback = callback;
-    return startWorkerAndRelease(slot);
+    return withLockedSlot(index, [&](InterfaceSlot& slot) {
+        slot.dataCallbackMode = mode;
+        if (mode == 0) {
+            // Mode 0 leaves a running worker running: it still serves the
+            // error callback.
+            slot.dataCallback = nullptr;
+            return releaseLock(slot);
+        }
+        slot.dataCallback = callback;
+        return startWorkerAndRelease(slot);
+    });
 }
 
 int32_t setErrorCallback(int32_t index, JuxhidErrorCallback callback) {
-    if (const int32_t refused = lockForSetting(index)) return refused;
-    InterfaceSlot& slot = state().slots[index];
-    slot.errorCallback = callback;
-    return startWorkerAndRelease(slot);
+    return withLockedSlot(index, [&](InterfaceSlot& slot) {
+        slot.errorCallback = callback;
+        return startWorkerAndRelease(slot);
+    });
 }
 
 }  // namespace

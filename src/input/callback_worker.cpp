@@ -5,7 +5,7 @@
 
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
-#include "interface/reader_worker.h"
+#include "interface/slot_references.h"
 #include "juxhid_status.h"
 
 namespace juxhid {
@@ -15,77 +15,117 @@ constexpr uint32_t kSignalWaitMs = 50;
 constexpr uint32_t kLockWaitMs = 100;
 constexpr uint32_t kCopyBytes = 256;
 
-// What the worker owns for its life, in one block: the start record, the
-// current copy (the newest whole report) and the saved copy (bytes 1 on of
-// the report last delivered in changed-only mode). The copies are the
-// worker's, not the slot's: a teardown from inside a callback must not take
-// away the bytes the callback is reading. Both start zeroed, so the first
-// comparison and a wake-up before any report behave the same every run.
+// What the worker owns for its life, in one block: the current copy (the
+// newest whole report) and the saved copy (bytes 1 on of the report last
+// delivered in changed-only mode). The copies are the worker's own, so the
+// bytes a callback reads stay valid whatever the callback tears down.
 struct WorkerBlock {
     InterfaceSlot* slot;
-    uint32_t opening;
     uint32_t copyBytes;  // at least the report length, so no copy overruns
+    // Changed-only mode announces the first report of an opening whatever its
+    // bytes: a device whose first report is all zeros ("nothing pressed") is
+    // news to the host too.
+    bool deliveredInChangedMode;
+    // The device is gone and no error callback was installed when that was
+    // seen: the worker then waits for data wake-ups only, and looks for a
+    // newly installed error callback after each wait.
+    bool deviceGoneSeen;
     uint8_t* current() { return reinterpret_cast<uint8_t*>(this + 1); }
     uint8_t* saved() { return current() + copyBytes; }
 };
 
 enum class Next { Wait, End };
 
+Next callHost(InterfaceSlot& slot, JuxhidDataCallback callback, uint8_t* bytes) {
+    slot.inHostCallback = true;
+    const int32_t result = callback(bytes);
+    slot.inHostCallback = false;
+    return result == 0 ? Next::End : Next::Wait;
+}
+
+// Resets dataSignal before the lock goes, so a report stored after the
+// release always brings another wake-up.
+void finishWakeup(InterfaceSlot& slot) {
+    platform::signalReset(slot.dataSignal);
+    platform::lockRelease(slot.readLock);
+}
+
+// A data wake-up. Only a report the ring holds is delivered: after a clear,
+// or with a ring that keeps nothing, there is nothing new to hand out.
 Next deliver(InterfaceSlot& slot, WorkerBlock& block) {
     const uint32_t length = slot.readLength;
     if (!tryLock(slot.readLock, kLockWaitMs)) return Next::Wait;  // the signal stays set
     const uint32_t mode = slot.dataCallbackMode.load();
     const JuxhidDataCallback callback = slot.dataCallback.load();
     if (mode == 0 || callback == nullptr) {
-        platform::signalReset(slot.dataSignal);
-        platform::lockRelease(slot.readLock);
+        finishWakeup(slot);
         return mode == 0 ? Next::Wait : Next::End;
     }
-    slot.readRing.peekNewest(block.current());
-    const uint32_t payload = length > 0 ? length - 1 : 0;
-    uint8_t* handedOut = block.current() + 1;
-    if (mode != 1) {
-        // Changed-only: the callback receives the saved copy itself, so bytes
-        // it overwrites take part in the next comparison.
-        if (std::memcmp(block.current() + 1, block.saved(), payload) == 0) {
-            platform::signalReset(slot.dataSignal);
-            platform::lockRelease(slot.readLock);
-            return Next::Wait;
-        }
-        std::memcpy(block.saved(), block.current() + 1, payload);
-        handedOut = block.saved();
+    if (!slot.readRing.peekNewest(block.current())) {
+        finishWakeup(slot);
+        return Next::Wait;
     }
-    // Reset before the release: a report stored after it brings another wake-up.
-    platform::signalReset(slot.dataSignal);
-    platform::lockRelease(slot.readLock);
-    return callback(handedOut) == 0 ? Next::End : Next::Wait;
+    const uint32_t payload = length > 0 ? length - 1 : 0;
+    if (mode == 1) {
+        finishWakeup(slot);
+        return callHost(slot, callback, block.current() + 1);
+    }
+    // Changed-only: the callback receives the saved copy itself, so bytes it
+    // overwrites take part in the next comparison.
+    const bool same = std::memcmp(block.current() + 1, block.saved(), payload) == 0;
+    if (block.deliveredInChangedMode && same) {
+        finishWakeup(slot);
+        return Next::Wait;
+    }
+    std::memcpy(block.saved(), block.current() + 1, payload);
+    block.deliveredInChangedMode = true;
+    finishWakeup(slot);
+    return callHost(slot, callback, block.saved());
+}
+
+// Waits for the next wake-up: either signal, or, once the device is known to
+// be gone (errorSignal stays set for good), dataSignal alone, so that the
+// wait still lasts.
+int32_t awaitWakeup(InterfaceSlot& slot, const WorkerBlock& block) {
+    if (block.deviceGoneSeen) return platform::signalWait(slot.dataSignal, kSignalWaitMs);
+    return platform::signalWaitEither(slot.dataSignal, slot.errorSignal, kSignalWaitMs);
+}
+
+// The error callback, once, when the device is gone: at an error wake-up, or
+// at the first wait after it is installed.
+bool calledErrorCallback(InterfaceSlot& slot, WorkerBlock& block, int32_t woken) {
+    if (woken == platform::kWaitAcquired) return false;
+    if (woken == platform::kWaitSecond) block.deviceGoneSeen = true;
+    if (!block.deviceGoneSeen) return false;
+    const JuxhidErrorCallback onError = slot.errorCallback.load();
+    if (onError == nullptr) return false;
+    slot.inHostCallback = true;
+    onError(JUXHID_DEVICE_GONE_STATUS);
+    slot.inHostCallback = false;
+    return true;
 }
 
 void runLoop(WorkerBlock& block) {
     InterfaceSlot& slot = *block.slot;
-    const uint32_t opening = block.opening;
-    if (workerMustStop(slot, opening)) return;
-    for (;;) {
-        const int32_t woken = platform::signalWaitEither(slot.dataSignal, slot.errorSignal, kSignalWaitMs);
-        if (woken == platform::kWaitSecond) {
-            if (const JuxhidErrorCallback onError = slot.errorCallback.load()) {
-                onError(JUXHID_DEVICE_GONE_STATUS);
-                return;
-            }
-        }
-        if (workerMustStop(slot, opening)) return;
-        // Without an error callback an error wake-up is served as a data one.
-        if (woken == platform::kWaitAcquired || woken == platform::kWaitSecond) {
+    while (!slot.stopRequested.load()) {
+        const int32_t woken = awaitWakeup(slot, block);
+        if (calledErrorCallback(slot, block, woken)) return;
+        if (slot.stopRequested.load()) return;
+        if (woken == platform::kWaitAcquired) {
             if (deliver(slot, block) == Next::End) return;
+        } else if (woken == platform::kWaitFailed) {
+            // A wait that fails at once must not turn into a busy loop.
+            platform::sleepMs(kSignalWaitMs);
         }
-        if (workerMustStop(slot, opening)) return;
     }
 }
 
 void runCallbackWorker(void* blockAddress) {
     WorkerBlock* block = static_cast<WorkerBlock*>(blockAddress);
     runLoop(*block);
+    InterfaceSlot* slot = block->slot;
     platform::release(block);
+    releaseSlot(slot);
 }
 
 }  // namespace
@@ -97,13 +137,15 @@ bool startCallbackWorker(InterfaceSlot& slot) {
     if (block == nullptr) return false;
     std::memset(static_cast<void*>(block), 0, bytes);
     block->slot = &slot;
-    block->opening = slot.opening.load();
     block->copyBytes = copyBytes;
-    slot.callbackThread = platform::threadStart(runCallbackWorker, block, platform::ThreadRole::Callback);
-    if (slot.callbackThread == nullptr) {
+    retainSlot(&slot);
+    platform::Thread* thread = platform::threadStart(runCallbackWorker, block, platform::ThreadRole::Callback);
+    if (thread == nullptr) {
         platform::release(block);
+        releaseSlot(&slot);
         return false;
     }
+    slot.callbackThread.store(thread);
     return true;
 }
 

@@ -3,15 +3,15 @@
 // is set) or errorSignal (the device is gone), looks at the newest report
 // under readLock, and calls the host with the lock released, so a callback
 // may call any exported function, the teardowns of its own interface
-// included.
+// included. It holds a reference to its opening for its whole life.
 #pragma once
 
 namespace juxhid {
 
 struct InterfaceSlot;
 
-// Starts the worker for the slot's current opening and records it in
-// callbackThread. False when its memory or its thread cannot be had.
+// Starts the worker for the opening and records it in callbackThread. False
+// when its memory or its thread cannot be had.
 bool startCallbackWorker(InterfaceSlot& slot);
 
 }  // namespace juxhid

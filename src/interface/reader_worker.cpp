@@ -4,6 +4,7 @@
 
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
+#include "interface/slot_references.h"
 
 namespace juxhid {
 namespace {
@@ -17,18 +18,44 @@ bool isDeviceGone(uint32_t error) {
 
 // Stores one complete report. A report that cannot get the lock in time is
 // dropped: the reader must go back to the device before its buffer overflows.
+// Only a report the ring really kept wakes the callback worker: a ring without
+// storage keeps nothing, and there is then nothing to deliver.
 void storeReport(InterfaceSlot& slot, const uint8_t* report) {
     if (!tryLock(slot.readLock, kStoreLockWaitMs)) return;
-    slot.readRing.pushOverwrite(report);
-    if (slot.dataCallbackMode.load(std::memory_order_relaxed) != 0) platform::signalSet(slot.dataSignal);
+    if (slot.readRing.pushOverwrite(report) && slot.dataCallbackMode.load(std::memory_order_relaxed) != 0)
+        platform::signalSet(slot.dataSignal);
     platform::lockRelease(slot.readLock);
 }
 
-}  // namespace
-
-bool workerMustStop(const InterfaceSlot& slot, uint32_t opening) {
-    return slot.stopRequested.load() || slot.opening.load() != opening;
+void readUntilStopped(InterfaceSlot& slot) {
+    const uint32_t length = slot.readLength;
+    uint8_t* scratch = slot.readerScratch;
+    while (!slot.stopRequested.load()) {
+        const platform::Transfer read = platform::deviceRead(slot.readHandle, scratch, length);
+        if (!read.ok) {
+            if (isDeviceGone(read.error)) {
+                platform::signalSet(slot.errorSignal);
+                return;
+            }
+            // A read cancelled by a teardown ends the reader at once; the
+            // pause is for devices that fail for a while.
+            if (slot.stopRequested.load()) return;
+            platform::sleepMs(kRetryPauseMs);
+            continue;
+        }
+        // A report that arrives together with a stop request is not stored.
+        if (slot.stopRequested.load()) return;
+        if (read.count == length) storeReport(slot, scratch);
+    }
 }
+
+void runReaderWorker(void* slotAddress) {
+    InterfaceSlot* slot = static_cast<InterfaceSlot*>(slotAddress);
+    readUntilStopped(*slot);
+    releaseSlot(slot);
+}
+
+}  // namespace
 
 bool prepareReaderScratch(InterfaceSlot& slot) {
     const uint32_t bytes = std::max(kReaderScratchBytes, slot.readLength);
@@ -43,28 +70,15 @@ void releaseReaderScratch(InterfaceSlot& slot) {
     slot.readerScratchBytes = 0;
 }
 
-void runReaderWorker(void* slotAddress) {
-    InterfaceSlot& slot = *static_cast<InterfaceSlot*>(slotAddress);
-    const uint32_t opening = slot.opening.load();
-    const uint32_t length = slot.readLength;
-    uint8_t* scratch = slot.readerScratch;
-    while (!workerMustStop(slot, opening)) {
-        const platform::Transfer read = platform::deviceRead(slot.readHandle, scratch, length);
-        if (!read.ok) {
-            if (isDeviceGone(read.error)) {
-                platform::signalSet(slot.errorSignal);
-                return;
-            }
-            // A read cancelled by a teardown ends the reader at once; the
-            // pause is for devices that fail for a while.
-            if (workerMustStop(slot, opening)) return;
-            platform::sleepMs(kRetryPauseMs);
-            continue;
-        }
-        // A report that arrives together with a stop request is not stored.
-        if (workerMustStop(slot, opening)) return;
-        if (read.count == length) storeReport(slot, scratch);
+bool startReaderWorker(InterfaceSlot& slot) {
+    retainSlot(&slot);
+    platform::Thread* thread = platform::threadStart(runReaderWorker, &slot, platform::ThreadRole::Reader);
+    if (thread == nullptr) {
+        releaseSlot(&slot);
+        return false;
     }
+    slot.readerThread.store(thread);
+    return true;
 }
 
 }  // namespace juxhid

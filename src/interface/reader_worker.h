@@ -2,7 +2,7 @@
 // reports. It reads one report at a time with blocking reads, stores every
 // complete one in readRing under readLock, wakes the callback worker through
 // dataSignal when a data callback mode is set, and raises errorSignal when the
-// device is gone.
+// device is gone. It holds a reference to its opening for its whole life.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,7 @@ inline constexpr uint32_t kReaderScratchBytes = 1024;
 bool prepareReaderScratch(InterfaceSlot& slot);
 void releaseReaderScratch(InterfaceSlot& slot);
 
-// The thread routine; its argument is the InterfaceSlot.
-void runReaderWorker(void* slotAddress);
-
-// True when a worker started for `opening` of `slot` must end.
-bool workerMustStop(const InterfaceSlot& slot, uint32_t opening);
+// Starts the reader with a reference of its own; false when it cannot start.
+bool startReaderWorker(InterfaceSlot& slot);
 
 }  // namespace juxhid

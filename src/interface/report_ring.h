@@ -36,13 +36,15 @@ public:
     bool full() const { return full_ != 0; }
     int32_t unread() const { return full_ ? kCapacity : (writeIndex_ - readIndex_ + kCapacity) % kCapacity; }
 
-    // Always stores; with 128 unread the oldest is lost.
-    void pushOverwrite(const void* report) {
-        if (!usable_) return;
+    // Stores unless the ring has no storage; with 128 unread the oldest is
+    // lost. True when the report was kept.
+    bool pushOverwrite(const void* report) {
+        if (!usable_) return false;
         writeIndex_ = next(writeIndex_);
         if (full_) readIndex_ = next(readIndex_);
         if (writeIndex_ == readIndex_) full_ = 1;
         store(report);
+        return true;
     }
 
     // Stores unless 128 are unread; false (and nothing changed) when full.

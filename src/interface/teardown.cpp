@@ -1,145 +1,97 @@
 #include "interface/teardown.h"
 
 #include "frame/library_state.h"
-#include "input/callback_worker.h"
-#include "interface/reader_worker.h"
+#include "interface/slot_references.h"
 #include "juxhid.h"
-#include "output/pacing.h"
 
 namespace juxhid {
 namespace {
 
-constexpr uint32_t kCloseWaitPerWorkerMs = 100;
 constexpr uint32_t kCleanupErrorWaitMs = 500;
-constexpr uint32_t kEndedWaitSliceMs = 1000;
+// The wait a worker busy in the host's code gets from a teardown. The host
+// may be waiting for the very thread that tears down (two callbacks closing
+// each other's interfaces), so the wait cannot be longer; the worker keeps
+// its own reference and finishes by itself.
+constexpr uint32_t kHostCodeGraceMs = 100;
+// A worker outside the host's code ends within milliseconds of the stop: its
+// read and its waits are ended or short. The bound is for a platform that
+// is slow to let it.
+constexpr uint32_t kWorkerEndBoundMs = 2000;
+constexpr uint32_t kWaitSliceMs = 10;
+constexpr uint32_t kNoGrace = 0xFFFFFFFFu;
 
-// Waits up to `ms` for a worker, unless it is the calling thread.
-void waitBriefly(platform::Thread* thread, uint32_t ms) {
-    if (thread != nullptr && !platform::threadIsCurrent(thread)) platform::threadWait(thread, ms);
-}
-
-// Makes sure a worker has ended before what it uses is released, then gives
-// its handle back. The calling thread itself (a teardown from a callback)
-// cannot be waited for: its handle is given back now and it ends on its own
-// once the callback returns.
-void finishWorker(platform::Thread*& thread) {
-    if (thread == nullptr) return;
-    if (!platform::threadIsCurrent(thread)) {
-        int32_t outcome;
-        do {
-            outcome = platform::threadWait(thread, kEndedWaitSliceMs);
-        } while (outcome == platform::kWaitTimeout);
-    }
-    platform::threadRelease(thread);
-    thread = nullptr;
-}
-
-void closeIfSet(platform::Lock*& lock) {
-    if (lock != nullptr) platform::lockClose(lock);
-    lock = nullptr;
-}
-void closeIfSet(platform::Signal*& signal) {
-    if (signal != nullptr) platform::signalClose(signal);
-    signal = nullptr;
-}
-void closeIfSet(platform::Device*& device) {
-    if (device != nullptr) platform::deviceClose(device);
-    device = nullptr;
-}
-
+// Asks both workers to stop and ends what could keep them: the pending read,
+// a write stalled in the device (its caller gets a failure), and the callback
+// worker's wait for a signal.
 void requestStop(InterfaceSlot& slot) {
     slot.stopRequested = true;
     slot.dataCallbackMode = 0;
-}
-
-// Ends both workers for good; the read is cancelled first so that a reader
-// blocked in it returns.
-void endWorkers(InterfaceSlot& slot) {
     if (slot.readHandle != nullptr) platform::deviceCancelRead(slot.readHandle);
-    finishWorker(slot.readerThread);
-    finishWorker(slot.callbackThread);
+    if (slot.writeHandle != nullptr) platform::deviceCancelWrite(slot.writeHandle);
+    if (slot.dataSignal != nullptr) platform::signalSet(slot.dataSignal);
 }
 
-void releaseInputSide(InterfaceSlot& slot) {
-    if (slot.readRing.exists()) slot.readRing.destroy();
-    releaseReaderScratch(slot);
+// Waits for one worker to end, never for the calling thread itself (a
+// teardown from the interface's own callback). A worker in the host's code
+// gets `graceMs`; any other gets the general bound.
+void awaitWorker(const InterfaceSlot& slot, platform::Thread* thread, uint32_t graceMs) {
+    if (thread == nullptr || platform::threadIsCurrent(thread)) return;
+    for (uint32_t waited = 0;; waited += kWaitSliceMs) {
+        if (platform::threadWait(thread, kWaitSliceMs) == platform::kWaitAcquired) return;
+        const bool inHostCode = slot.inHostCallback.load();
+        if (inHostCode && waited >= graceMs) return;
+        if (!inHostCode && waited >= kWorkerEndBoundMs) return;
+    }
 }
 
-bool holdsAnything(const InterfaceSlot& slot) {
-    return slot.readHandle != nullptr || slot.writeHandle != nullptr || slot.readRing.exists() ||
-           slot.writeRing.exists() || slot.readLock != nullptr || slot.dataSignal != nullptr ||
-           slot.errorSignal != nullptr || slot.readerThread != nullptr ||
-           slot.callbackThread != nullptr || slot.readerScratch != nullptr;
+void awaitWorkers(const InterfaceSlot& slot, uint32_t graceMs) {
+    awaitWorker(slot, slot.readerThread.load(), graceMs);
+    awaitWorker(slot, slot.callbackThread.load(), graceMs);
 }
 
-// Everything but the pacing tick; the slot ends as Closed.
-void releaseEverything(InterfaceSlot& slot) {
-    endWorkers(slot);
-    releaseInputSide(slot);
+void forgetCallbacks(InterfaceSlot& slot) {
     slot.dataCallback = nullptr;
     slot.errorCallback = nullptr;
-    closeIfSet(slot.readLock);
-    closeIfSet(slot.dataSignal);
-    closeIfSet(slot.errorSignal);
-    closeIfSet(slot.readHandle);
-    closeIfSet(slot.writeHandle);
 }
 
 }  // namespace
 
 void closeInterface(int32_t index) {
     if (!isSlotIndex(index)) return;
-    InterfaceSlot& slot = state().slots[index];
-    requestStop(slot);
-    if (slot.readHandle != nullptr) {
-        // Cancelling the read is what ends a read the reader has pending.
-        platform::deviceCancelRead(slot.readHandle);
-        waitBriefly(slot.readerThread, kCloseWaitPerWorkerMs);
-        waitBriefly(slot.callbackThread, kCloseWaitPerWorkerMs);
-    }
-    withdrawFromPacing(slot, true);
-    releaseEverything(slot);
+    state().interfaces[index].leftover = Leftover::None;
+    InterfaceSlot* slot = detachSlot(index);
+    if (slot == nullptr) return;
+    requestStop(*slot);
+    awaitWorkers(*slot, kHostCodeGraceMs);
+    forgetCallbacks(*slot);
+    releaseSlot(slot);
 }
 
 void cleanupInterface(int32_t index) {
     if (!isSlotIndex(index)) return;
-    InterfaceSlot& slot = state().slots[index];
-    requestStop(slot);
-    slot.dataCallback = nullptr;
-    slot.errorCallback = nullptr;
-    const bool deviceGone = slot.errorSignal != nullptr &&
-                            platform::signalWait(slot.errorSignal, kCleanupErrorWaitMs) ==
+    InterfaceSlot* slot = detachSlot(index);
+    if (slot == nullptr) return;
+    slot->stopRequested = true;
+    slot->dataCallbackMode = 0;
+    forgetCallbacks(*slot);
+    const bool deviceGone = slot->errorSignal != nullptr &&
+                            platform::signalWait(slot->errorSignal, kCleanupErrorWaitMs) ==
                                 platform::kWaitAcquired;
-    withdrawFromPacing(slot, true);
-    // The device may still be attached: its reader is still reading then,
-    // and must end before the ring goes. The handles are given back too.
-    platform::Signal* keptErrorSignal = deviceGone ? nullptr : slot.errorSignal;
-    if (!deviceGone) slot.errorSignal = nullptr;
-    releaseEverything(slot);
-    // An errorSignal not found set stays recorded: the polled reads then
-    // answer that the interface has no lock.
-    slot.errorSignal = keptErrorSignal;
+    // The device may still be attached: its reader is still reading then.
+    requestStop(*slot);
+    awaitWorkers(*slot, kHostCodeGraceMs);
+    const bool attached = slot->errorSignal != nullptr && !deviceGone;
+    state().interfaces[index].leftover = attached ? Leftover::CleanedUpWhileAttached : Leftover::None;
+    releaseSlot(slot);
 }
 
-void releaseSlotForOpening(int32_t index) {
-    InterfaceSlot& slot = state().slots[index];
-    if (slot.readHandle != nullptr) {
-        closeInterface(index);
-        return;
+void stopEveryOpening() {
+    for (int32_t index = 0; index < kMaxDevices; ++index) {
+        if (SlotRef slot{index}) requestStop(*slot);
     }
-    if (!holdsAnything(slot)) return;
-    requestStop(slot);
-    withdrawFromPacing(slot, false);
-    releaseEverything(slot);
-}
-
-void releaseSlotForRelisting(int32_t index) {
-    if (holdsAnything(state().slots[index])) closeInterface(index);
-}
-
-void endEveryWorker() {
-    for (InterfaceSlot& slot : state().slots) requestStop(slot);
-    for (InterfaceSlot& slot : state().slots) endWorkers(slot);
+    for (int32_t index = 0; index < kMaxDevices; ++index) {
+        if (SlotRef slot{index}) awaitWorkers(*slot, kNoGrace);
+    }
 }
 
 }  // namespace juxhid

@@ -1,36 +1,27 @@
 // Ending an opening: CloseInterface for an orderly end, CleanupInterface after
-// the device has gone, and the release of leftovers before a slot is reused.
+// the device has gone, and the stop of every opening before the library goes.
 //
-// Nothing is destroyed or closed while a worker or a pacing tick can still
-// touch it: the workers are waited for until they have really ended (the
-// caller-visible waits of 100 ms stay the normal case), and the write queue
-// goes under writeLock. A teardown called from a callback on the interface's
-// own callback thread does not wait for itself; that worker ends by itself
-// after the callback returns, without touching what was released.
+// A teardown takes the opening out of the table, asks its workers to stop,
+// ends the transfers that could hold them (a pending read, a write stalled in
+// the device) and gives them a bounded wait; then it lets go of the table's
+// reference. Whatever a worker, a call in progress or a pacing tick still
+// holds is released by the last of them to let go, so a teardown never waits
+// for anything unbounded, also when it runs inside a callback or when two
+// callbacks tear down each other's interfaces.
 #pragma once
 
 #include <cstdint>
 
 namespace juxhid {
 
-struct InterfaceSlot;
-
 void closeInterface(int32_t index);
 void cleanupInterface(int32_t index);
 
-// Before SetupInterface builds a slot anew: closes an open interface (as
-// CloseInterface does, the pacing tick included) or releases whatever an
-// output-only, partly open or cleaned-up slot still holds.
-void releaseSlotForOpening(int32_t index);
-
-// Before a listing zeroes the slot of a device it records: anything the slot
-// still holds is closed first.
-void releaseSlotForRelisting(int32_t index);
-
-// Before the library goes away: every interface's workers are told to stop
-// and waited for, all of them, before any interface is released. A callback
-// still running for one interface may be polling another, whose ring must
-// not go from under it.
-void endEveryWorker();
+// Before the library goes away: every opening is told to stop and its
+// transfers are ended, then every worker is waited for until it has left the
+// library's code (a worker inside a host callback until that returns), before
+// any interface is released. A callback still running for one interface may
+// be polling another, which must still be open then.
+void stopEveryOpening();
 
 }  // namespace juxhid

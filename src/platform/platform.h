@@ -80,8 +80,16 @@ Device* deviceOpen(const char* path, Access access, uint32_t* error);
 // or just about to call it. Calling it again does nothing more.
 void deviceCancelRead(Device* device);
 
+// Ends a write that another thread has pending on the handle (a device that
+// does not take its report), and makes every later deviceWrite on it fail at
+// once: both return !ok with 995. Called by a teardown, from any thread,
+// while a writer or a pacing tick may be inside deviceWrite. Where the
+// platform cannot end a transfer already in the device, the pending write
+// ends by the driver's own time limit and every later one fails at once.
+void deviceCancelWrite(Device* device);
+
 // Closes a handle. Called only once no other thread uses it any more (the
-// reader has ended; writes are over).
+// last reference to its opening is gone).
 void deviceClose(Device* device);
 
 struct DeviceAttributes {
@@ -155,8 +163,13 @@ Thread* threadStart(ThreadRoutine routine, void* argument, ThreadRole role);
 int32_t threadWait(Thread* thread, uint32_t ms);
 bool threadIsCurrent(const Thread* thread);
 // Gives the handle back. A thread still running goes on and frees its own
-// record when it ends.
+// record when it ends. May be called on the thread itself.
 void threadRelease(Thread* thread);
+// At unload, once every worker was told to stop: returns when no thread the
+// library started can run the library's code any more, down to its last
+// instruction. Where the platform keeps the library loaded for as long as
+// such a thread runs (a module reference per thread), it returns at once.
+void threadWaitForAll();
 
 // ---- Pauses and timers -------------------------------------------------------------
 void sleepMs(uint32_t ms);

@@ -3,6 +3,7 @@
 #include "frame/library_state.h"
 #include "frame/lifecycle.h"
 #include "frame/lock_convention.h"
+#include "support/opening_view.h"
 #include "support/sim_fixture.h"
 
 namespace juxhid::test {
@@ -10,7 +11,7 @@ namespace {
 
 class Interface : public SimTest {
 protected:
-    const InterfaceSlot& slot(int32_t index = 0) { return state().slots[index]; }
+    const InterfaceSlot& slot(int32_t index = 0) { return openingAt(index); }
 
     // Reads everything ReadData gives until empty; the first byte of each.
     std::vector<uint8_t> drain(int32_t index, uint32_t length) {
@@ -21,9 +22,9 @@ protected:
 
     bool waitForUnread(int32_t count) {
         return eventually([&] {
-            if (!tryLock(state().slots[0].readLock, 100)) return false;
-            const int32_t unread = state().slots[0].readRing.unread();
-            platform::lockRelease(state().slots[0].readLock);
+            if (!tryLock(openingAt(0).readLock, 100)) return false;
+            const int32_t unread = openingAt(0).readRing.unread();
+            platform::lockRelease(openingAt(0).readLock);
             return unread >= count;
         });
     }
@@ -43,7 +44,7 @@ TEST_F(Interface, BadIndexAnswers201AndChangesNoSlot) {
 
 TEST_F(Interface, OpenInterfaceCollectsReportsInOrder) {
     ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
-    EXPECT_NE(slot().readerThread, nullptr);
+    EXPECT_NE(slot().readerThread.load(), nullptr);
     for (uint8_t n = 1; n <= 20; ++n) ASSERT_EQ(deliver(device_, report(8, 0, n)), 1);
     ASSERT_TRUE(waitForUnread(20));
     const std::vector<uint8_t> firsts = drain(0, 8);
@@ -101,14 +102,14 @@ TEST_F(Interface, FailingReadsAreRetriedAndStopEndsTheReaderPromptly) {
     const auto start = std::chrono::steady_clock::now();
     CloseInterface(0);
     EXPECT_LT(msSince(start), 1000.0);
-    EXPECT_EQ(slot().readerThread, nullptr);
+    EXPECT_EQ(slot().readerThread.load(), nullptr);
 }
 
 TEST_F(Interface, UnplugRaisesErrorSignalOnceAndEndsTheReader) {
     ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
     ASSERT_EQ(juxsim_detach(device_), 0);
     ASSERT_TRUE(eventually([&] { return platform::signalIsSet(slot().errorSignal); }));
-    ASSERT_EQ(platform::threadWait(slot().readerThread, 2000), platform::kWaitAcquired);
+    ASSERT_EQ(platform::threadWait(slot().readerThread.load(), 2000), platform::kWaitAcquired);
     uint8_t buffer[8];
     EXPECT_EQ(ReadData(0, buffer), JUXHID_READ_DEVICE_GONE);
 }
@@ -117,7 +118,7 @@ TEST_F(Interface, OutputOnlyDeviceOpensWithoutAnInputSide) {
     ASSERT_EQ(attachAndOpen(0, 8), JUXHID_OK);
     EXPECT_EQ(slot().readHandle, nullptr);
     EXPECT_EQ(slot().readLock, nullptr);
-    EXPECT_EQ(slot().readerThread, nullptr);
+    EXPECT_EQ(slot().readerThread.load(), nullptr);
     EXPECT_TRUE(slot().readRing.exists());
     EXPECT_NE(slot().writeHandle, nullptr);
     uint8_t buffer[8] = {};
@@ -210,9 +211,9 @@ TEST_F(Interface, RingWithoutStorageShowsTheMessageAndOpeningGoesOn) {
 
 TEST_F(Interface, ReopeningAnOpenInterfaceClosesItFirst) {
     ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
-    platform::Thread* firstReader = slot().readerThread;
+    platform::Thread* firstReader = slot().readerThread.load();
     ASSERT_EQ(SetupInterface(0), JUXHID_OK);
-    EXPECT_NE(slot().readerThread, nullptr);
+    EXPECT_NE(slot().readerThread.load(), nullptr);
     JuxsimCounts counts{};
     juxsim_counts(&counts);
     EXPECT_EQ(counts.threads, 1) << "the first reader ended: " << describe(counts);
@@ -224,12 +225,12 @@ TEST_F(Interface, ReopeningAnOpenInterfaceClosesItFirst) {
     EXPECT_EQ(buffer[1], 6);
 }
 
-TEST_F(Interface, CloseOnAnUntouchedSlotOnlyMarksItStopped) {
+TEST_F(Interface, CloseOnAnUntouchedSlotChangesNothing) {
     const auto start = std::chrono::steady_clock::now();
     CloseInterface(24);
+    CleanupInterface(24);
     EXPECT_LT(msSince(start), 50.0);
-    EXPECT_TRUE(slot(24).stopRequested.load());
-    EXPECT_EQ(slot(24).dataCallbackMode.load(), 0u);
+    EXPECT_EQ(state().interfaces[24].current, nullptr);
     CloseInterface(25);
     CloseInterface(-1);
     CleanupInterface(25);
@@ -266,26 +267,24 @@ TEST_F(Interface, CleanupAfterUnplugIsImmediateAndReleasesEverything) {
     EXPECT_TRUE(nothingOpen(counts)) << describe(counts);
 }
 
-TEST_F(Interface, CleanupWhileAttachedWaitsAndKeepsErrorSignal) {
+TEST_F(Interface, CleanupWhileAttachedWaitsReleasesEverythingAndKeepsItsCodes) {
     ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
     const auto start = std::chrono::steady_clock::now();
     CleanupInterface(0);
     const double elapsed = msSince(start);
     EXPECT_GE(elapsed, 400.0);
     EXPECT_LT(elapsed, 2000.0);
-    EXPECT_NE(slot().errorSignal, nullptr);
     EXPECT_EQ(slot().readLock, nullptr);
     JuxsimCounts counts{};
     juxsim_counts(&counts);
-    EXPECT_EQ(counts.threads, 0) << "the reader was ended: " << describe(counts);
-    EXPECT_EQ(counts.handles, 0) << "handles were given back: " << describe(counts);
-    EXPECT_EQ(counts.signals, 1) << describe(counts);
+    EXPECT_TRUE(nothingOpen(counts)) << "reader ended, handles and signals given back: " << describe(counts);
     uint8_t buffer[8];
     EXPECT_EQ(ReadData(0, buffer), JUXHID_READ_NO_LOCK);
     EXPECT_EQ(ReadLast(0, buffer), JUXHID_LAST_LOCK_FAILED);
     EXPECT_EQ(ClearBuffer(0), JUXHID_CLEAR_NOT_OPEN);
-    // A new opening releases the signal that was left.
+    // A new opening starts afresh.
     ASSERT_EQ(SetupInterface(0), JUXHID_OK);
+    EXPECT_EQ(ClearBuffer(0), JUXHID_OK);
     juxsim_counts(&counts);
     EXPECT_EQ(counts.signals, 2) << describe(counts);
 }

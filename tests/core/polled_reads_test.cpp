@@ -1,6 +1,7 @@
 // ReadData, ReadLast and ClearBuffer: every code of their tables, the order
 // of their checks, and when they write the caller's buffer.
 #include "frame/library_state.h"
+#include "support/opening_view.h"
 #include "support/sim_fixture.h"
 
 namespace juxhid::test {
@@ -75,7 +76,7 @@ TEST_F(PolledReads, UnplugGives307And507WhileClearBufferStillWorks) {
     deliverAndWait(1);
     deliverAndWait(2);
     juxsim_detach(device_);
-    ASSERT_TRUE(eventually([&] { return platform::signalIsSet(state().slots[0].errorSignal); }));
+    ASSERT_TRUE(eventually([&] { return platform::signalIsSet(openingAt(0).errorSignal); }));
     EXPECT_EQ(ReadData(0, buffer_), JUXHID_READ_DEVICE_GONE) << "unread reports can't be taken";
     EXPECT_EQ(ReadLast(0, buffer_), JUXHID_LAST_DEVICE_GONE);
     EXPECT_EQ(ClearBuffer(0), JUXHID_OK);

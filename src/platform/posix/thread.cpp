@@ -1,12 +1,19 @@
-// Threads. The record is shared by the handle and the running thread, and
-// whichever of the two lets go last frees it: a handle given back while the
-// thread still runs leaves the thread to clean up after itself.
+// Threads. The record is shared by the handle and the registry of live
+// threads, and whichever of the two lets go last frees it: a handle given
+// back while the thread still runs leaves the registry to clean up.
+//
+// A thread's routine returns into this file and then into the C library, so
+// "the routine returned" is not yet "no code of the library runs on it".
+// Only pthread_join tells that. Every thread is therefore joinable and
+// registered: threads that have ended are joined when the next one starts,
+// and unload joins every one still registered before the library goes.
 #include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <new>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/monotonic.h"
@@ -16,10 +23,11 @@ namespace juxhid::os {
 struct Thread {
     ThreadRoutine routine = nullptr;
     void* argument = nullptr;
+    pthread_t id{};
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t endedCondition;
     bool ended = false;
-    std::atomic<int> holders{2};  // the handle and the thread itself
+    std::atomic<int> holders{2};  // the handle and the registry
 };
 
 namespace {
@@ -44,12 +52,58 @@ size_t stackBytesFor(size_t asked) {
 
 thread_local const Thread* currentThread = nullptr;
 
+// Every started thread not joined yet.
+struct Registry {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    std::vector<Thread*> live;
+};
+
+// Never destroyed: unload runs among the process's exit handlers, possibly
+// after static objects are gone, and must still find every thread.
+Registry& registry() {
+    static Registry* threads = new Registry;
+    return *threads;
+}
+
 void letGo(Thread* thread) {
     if (thread->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     pthread_cond_destroy(&thread->endedCondition);
     pthread_mutex_destroy(&thread->mutex);
     delete thread;
 }
+
+bool hasEnded(Thread* thread) {
+    pthread_mutex_lock(&thread->mutex);
+    const bool ended = thread->ended;
+    pthread_mutex_unlock(&thread->mutex);
+    return ended;
+}
+
+// Takes out of the registry the threads that `pick` chooses, the calling
+// thread never (it cannot join itself).
+std::vector<Thread*> takeFromRegistry(bool (*pick)(Thread*)) {
+    Registry& threads = registry();
+    std::vector<Thread*> taken;
+    pthread_mutex_lock(&threads.mutex);
+    auto keep = std::partition(threads.live.begin(), threads.live.end(), [&](Thread* thread) {
+        return thread == currentThread || !pick(thread);
+    });
+    taken.assign(keep, threads.live.end());
+    threads.live.erase(keep, threads.live.end());
+    pthread_mutex_unlock(&threads.mutex);
+    return taken;
+}
+
+void joinAll(const std::vector<Thread*>& threads) {
+    for (Thread* thread : threads) {
+        pthread_join(thread->id, nullptr);
+        letGo(thread);
+    }
+}
+
+// Joining a thread whose routine has returned waits only for its last few
+// instructions.
+void joinEnded() { joinAll(takeFromRegistry(hasEnded)); }
 
 void* runThread(void* record) {
     Thread* thread = static_cast<Thread*>(record);
@@ -60,17 +114,19 @@ void* runThread(void* record) {
     thread->ended = true;
     pthread_cond_broadcast(&thread->endedCondition);
     pthread_mutex_unlock(&thread->mutex);
-    letGo(thread);
     return nullptr;
 }
 
-bool launchDetached(Thread* thread, size_t stackBytes) {
+// Registered before it can run, so that a join at unload never misses it.
+bool launch(Thread* thread, size_t stackBytes) {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_t id;
-    const bool ok = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED) == 0 &&
-                    pthread_attr_setstacksize(&attributes, stackBytesFor(stackBytes)) == 0 &&
-                    pthread_create(&id, &attributes, runThread, thread) == 0;
+    Registry& threads = registry();
+    pthread_mutex_lock(&threads.mutex);
+    const bool ok = pthread_attr_setstacksize(&attributes, stackBytesFor(stackBytes)) == 0 &&
+                    pthread_create(&thread->id, &attributes, runThread, thread) == 0;
+    if (ok) threads.live.push_back(thread);
+    pthread_mutex_unlock(&threads.mutex);
     pthread_attr_destroy(&attributes);
     return ok;
 }
@@ -79,6 +135,7 @@ bool launchDetached(Thread* thread, size_t stackBytes) {
 
 Thread* threadStart(ThreadRoutine routine, void* argument, size_t stackBytes) {
     if (routine == nullptr) return nullptr;
+    joinEnded();
     Thread* thread = new (std::nothrow) Thread;
     if (thread == nullptr) return nullptr;
     thread->routine = routine;
@@ -87,7 +144,7 @@ Thread* threadStart(ThreadRoutine routine, void* argument, size_t stackBytes) {
         delete thread;
         return nullptr;
     }
-    if (!launchDetached(thread, stackBytes)) {
+    if (!launch(thread, stackBytes)) {
         pthread_cond_destroy(&thread->endedCondition);
         delete thread;
         return nullptr;
@@ -111,6 +168,10 @@ bool threadIsCurrent(const Thread* thread) { return thread != nullptr && thread 
 
 void threadRelease(Thread* thread) {
     if (thread != nullptr) letGo(thread);
+}
+
+void threadWaitForAll() {
+    joinAll(takeFromRegistry([](Thread*) { return true; }));
 }
 
 }  // namespace juxhid::os

@@ -24,6 +24,7 @@ SimDevice* knownDevice(const Bus& state, int32_t id) {
 void unplug(SimDevice& device) {
     device.attached = false;
     for (platform::Device* handle : device.readHandles) handle->changed.notify_all();
+    device.writeWake.notify_all();
 }
 
 }  // namespace juxhid::sim

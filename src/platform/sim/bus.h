@@ -32,7 +32,8 @@ struct SimDevice {
     platform::DeviceCaps caps{};
     std::string path;
     bool attached = true;
-    uint32_t writeDelayMs = 0;
+    uint32_t writeDelayMs = 0;  // JUXSIM_WRITE_STALL: until cancelled or unplugged
+    std::condition_variable writeWake;  // a delayed write ends early: cancel or unplug
     std::vector<platform::Device*> readHandles;  // open handles with read access
     std::deque<OutputReport> outputs;
 };
@@ -70,7 +71,7 @@ struct Device {
     Access access = Access::Query;
     std::deque<std::vector<uint8_t>> reports;  // delivered, not read yet
     std::condition_variable changed;
-    bool cancelled = false;
+    bool cancelled = false;  // read handles: deviceCancelRead; write handles: deviceCancelWrite
     bool closed = false;
     int readsInside = 0;  // a closed handle is freed once the last read has left
 };

@@ -19,6 +19,15 @@ std::string madeUpPath(const SimDevice& device) {
     return path;
 }
 
+// Every field is 16 bits wide on a real device: a wider value would be cut
+// without a word, and a device would appear with a length it was not given.
+bool describable(const JuxsimDeviceInfo& info) {
+    constexpr uint32_t kWidest = 0xFFFF;
+    return info.vendorId <= kWidest && info.productId <= kWidest && info.usagePage <= kWidest &&
+           info.usage <= kWidest && info.inputReportLength <= kWidest &&
+           info.outputReportLength <= kWidest;
+}
+
 std::shared_ptr<SimDevice> describe(const JuxsimDeviceInfo& info, int32_t id) {
     auto device = std::make_shared<SimDevice>();
     device->id = id;
@@ -34,7 +43,11 @@ std::shared_ptr<SimDevice> describe(const JuxsimDeviceInfo& info, int32_t id) {
 
 void queueReport(platform::Device& handle, const uint8_t* bytes, uint32_t length) {
     if (handle.reports.size() >= kReportsPerReadHandle) handle.reports.pop_front();
-    handle.reports.emplace_back(bytes, bytes + length);
+    if (length == 0) {
+        handle.reports.emplace_back();
+    } else {
+        handle.reports.emplace_back(bytes, bytes + length);
+    }
     handle.changed.notify_one();
 }
 
@@ -44,7 +57,7 @@ void queueReport(platform::Device& handle, const uint8_t* bytes, uint32_t length
 using namespace juxhid::sim;
 
 extern "C" JUXHID_API int32_t JUXHID_CALL juxsim_attach(const JuxsimDeviceInfo* info) {
-    if (info == nullptr) return -1;
+    if (info == nullptr || !describable(*info)) return -1;
     Bus& state = bus();
     std::lock_guard<std::mutex> hold(state.mutex);
     auto device = describe(*info, ++state.lastId);

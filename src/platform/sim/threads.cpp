@@ -75,4 +75,6 @@ void threadRelease(Thread* thread) {
     letGo(thread);
 }
 
+void threadWaitForAll() { os::threadWaitForAll(); }
+
 }  // namespace juxhid::platform

@@ -3,6 +3,7 @@
 // (995), or when the device is unplugged (1167, and every later read at
 // once). A write records what the device received and when.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -53,7 +54,7 @@ Transfer deviceRead(Device* handle, void* buffer, uint32_t length) {
     if (freeHandle) delete handle;
     // A report of another length than asked arrives whole in the count, cut
     // to the buffer in the bytes.
-    if (result.ok && buffer != nullptr)
+    if (result.ok && buffer != nullptr && !report.empty())
         std::memcpy(buffer, report.data(), std::min<size_t>(length, report.size()));
     return result;
 }
@@ -65,25 +66,47 @@ void deviceCancelRead(Device* handle) {
     handle->changed.notify_all();
 }
 
+namespace {
+
+// A slow device takes its report only after the delay; a stalled one never.
+// Either ends early, without the report, when the write is cancelled or the
+// device unplugged. Called with the bus mutex held.
+Transfer awaitWriteDelay(Device& handle, std::unique_lock<std::mutex>& hold) {
+    sim::SimDevice& device = *handle.device;
+    const auto ended = [&] { return handle.cancelled || !device.attached; };
+    if (device.writeDelayMs == JUXSIM_WRITE_STALL) {
+        device.writeWake.wait(hold, ended);
+    } else if (device.writeDelayMs > 0) {
+        device.writeWake.wait_for(hold, std::chrono::milliseconds(device.writeDelayMs), ended);
+    }
+    if (handle.cancelled) return Transfer{false, 0, kErrorOperationAborted};
+    if (!device.attached) return Transfer{false, 0, kErrorDeviceNotConnected};
+    return Transfer{true, 0, 0};
+}
+
+}  // namespace
+
 Transfer deviceWrite(Device* handle, const void* buffer, uint32_t length) {
     if (handle == nullptr) return Transfer{false, 0, kErrorInvalidHandle};
     sim::FaultOutcome fault{};
     if (sim::faultTakes(JUXSIM_CALL_WRITE, handle->device->id, &fault)) return faulted(fault);
     if (handle->access != Access::Write) return Transfer{false, 0, kErrorAccessDenied};
 
-    sim::SimDevice& device = *handle->device;
-    std::unique_lock<std::mutex> hold(sim::bus().mutex);
-    if (!device.attached) return Transfer{false, 0, kErrorDeviceNotConnected};
-    const uint32_t delayMs = device.writeDelayMs;
-    hold.unlock();
-    // A slow device: the write completes, and is stamped, after the delay.
-    if (delayMs > 0) os::sleepMs(delayMs);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     std::vector<uint8_t> written(bytes, bytes + (bytes != nullptr ? length : 0));
-    hold.lock();
-    if (!device.attached) return Transfer{false, 0, kErrorDeviceNotConnected};
-    device.outputs.push_back({std::move(written), os::monotonicNs()});
+    std::unique_lock<std::mutex> hold(sim::bus().mutex);
+    const Transfer delayed = awaitWriteDelay(*handle, hold);
+    if (!delayed.ok) return delayed;
+    // Stamped when the device takes it, after any delay.
+    handle->device->outputs.push_back({std::move(written), os::monotonicNs()});
     return Transfer{true, length, 0};
+}
+
+void deviceCancelWrite(Device* handle) {
+    if (handle == nullptr) return;
+    std::lock_guard<std::mutex> hold(sim::bus().mutex);
+    handle->cancelled = true;
+    handle->device->writeWake.notify_all();
 }
 
 }  // namespace juxhid::platform

@@ -56,11 +56,37 @@ void deviceCancelRead(Device* device) {
     }
 }
 
+// The transfer is started and then waited out. The flags settle a cancel
+// that comes while the writer is about to start: as with reads, each side sets
+// its own flag before it looks at the other's.
 Transfer deviceWrite(Device* device, const void* buffer, uint32_t length) {
+    device->writing.store(true);
+    if (device->writeCancelled.load()) {
+        device->writing.store(false);
+        return failed(ERROR_OPERATION_ABORTED);
+    }
+    OVERLAPPED transfer{};
+    transfer.hEvent = device->writeDone;
+    ResetEvent(device->writeDone);
     DWORD count = 0;
-    if (!WriteFile(device->handle, buffer, length, &count, nullptr))
-        return failed(win32::lastErrorNumber());
-    return Transfer{true, count, 0};
+    BOOL done = WriteFile(device->handle, buffer, length, nullptr, &transfer);
+    if (done || GetLastError() == ERROR_IO_PENDING)
+        done = GetOverlappedResult(device->handle, &transfer, &count, TRUE);
+    const uint32_t error = done ? 0 : win32::lastErrorNumber();
+    device->writing.store(false);
+    return done ? Transfer{true, count, 0} : failed(error);
+}
+
+void deviceCancelWrite(Device* device) {
+    if (device->writeCancelled.exchange(true)) return;
+    const ULONGLONG start = GetTickCount64();
+    while (device->writing.load()) {
+        if (CancelIoEx(device->handle, nullptr)) return;
+        // Not found: the writer has not started its transfer yet, or has
+        // just finished it.
+        if (GetLastError() != ERROR_NOT_FOUND || GetTickCount64() - start > kCancelPatienceMs) return;
+        Sleep(1);
+    }
 }
 
 }  // namespace juxhid::platform

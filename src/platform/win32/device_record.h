@@ -1,5 +1,5 @@
 // What the seam's Device is on Windows: the file handle, and what a teardown
-// needs to end a blocking read that another thread has pending on it.
+// needs to end a blocking read or write that another thread has pending on it.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,13 @@ struct Device {
     HANDLE reader;
     std::atomic<bool> reading;
     std::atomic<bool> readCancelled;
+    // Write handles are opened for overlapped transfers, each of which the
+    // caller waits out, so a cancel can name the handle's own transfer
+    // (CancelIoEx) whichever thread wrote it. Writes never overlap each
+    // other: they all happen under the library's write lock.
+    HANDLE writeDone;  // manual-reset event of the transfer in progress
+    std::atomic<bool> writing;
+    std::atomic<bool> writeCancelled;
 };
 
 }  // namespace juxhid::platform

@@ -23,28 +23,35 @@ DWORD desiredAccess(Access access) {
 }  // namespace
 
 // Shared for reading and writing, so that the listing's query, the reader
-// and the writer (and other programs) can hold the device at once; no flags,
-// so transfers block.
+// and the writer (and other programs) can hold the device at once. Reads
+// block; writes are overlapped and waited out, so that a cancel can end them.
 Device* deviceOpen(const char* path, Access access, uint32_t* error) {
     void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Device));
     if (memory == nullptr) {
         *error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
-    const HANDLE handle = CreateFileA(path, desiredAccess(access), FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool writes = access == Access::Write;
+    HANDLE writeDone = writes ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    const HANDLE handle =
+        (writes && writeDone == nullptr)
+            ? INVALID_HANDLE_VALUE
+            : CreateFileA(path, desiredAccess(access), FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, writes ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         *error = win32::lastErrorNumber();
+        if (writeDone != nullptr) CloseHandle(writeDone);
         HeapFree(GetProcessHeap(), 0, memory);
         return nullptr;
     }
-    return new (memory) Device{handle, nullptr, {false}, {false}};
+    return new (memory) Device{handle, nullptr, {false}, {false}, writeDone, {false}, {false}};
 }
 
 void deviceClose(Device* device) {
     if (device == nullptr) return;
     CloseHandle(device->handle);
     if (device->reader != nullptr) CloseHandle(device->reader);
+    if (device->writeDone != nullptr) CloseHandle(device->writeDone);
     device->~Device();
     HeapFree(GetProcessHeap(), 0, device);
 }

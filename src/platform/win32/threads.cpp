@@ -110,3 +110,12 @@ bool threadIsCurrent(const Thread* thread) { return thread->id == GetCurrentThre
 void threadRelease(Thread* thread) { dropHolder(thread); }
 
 }  // namespace juxhid::os
+
+namespace juxhid::os {
+
+// Each worker holds a module reference until its last instruction, so an
+// unload can only come once every worker has left (see the top of this
+// file); waiting here, under the loader lock, could only deadlock.
+void threadWaitForAll() {}
+
+}  // namespace juxhid::os

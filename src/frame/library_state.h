@@ -74,6 +74,9 @@ enum class Leftover : uint8_t {
     // CleanupInterface found the device still attached: the reads answer
     // that the interface has no lock until it is opened or closed again.
     CleanedUpWhileAttached,
+    // ... and the device went away while the cleanup was ending the reader:
+    // the reads answer that the device is gone.
+    CleanedUpAsItWentAway,
 };
 
 // One row of the interface table.

@@ -18,14 +18,17 @@ constexpr uint32_t kReadLastPauseMs = 50;
 
 bool hasNoInput(int32_t index) { return state().devices[index].InputReportByteLength == 0; }
 
-bool cleanedUpWhileAttached(int32_t index) {
-    return state().interfaces[index].leftover.load() == Leftover::CleanedUpWhileAttached;
-}
-
 // The status of a read that found no opening, or one without its signals:
-// `notOpen`, or `noLock` after a cleanup that found the device attached.
-int32_t missingInputStatus(int32_t index, const SlotRef& slot, int32_t notOpen, int32_t noLock) {
-    return !slot && cleanedUpWhileAttached(index) ? noLock : notOpen;
+// `notOpen`, unless a cleanup left the interface in a state of its own.
+int32_t missingInputStatus(int32_t index, const SlotRef& slot, int32_t notOpen, int32_t noLock,
+                           int32_t gone) {
+    if (slot) return notOpen;
+    switch (state().interfaces[index].leftover.load()) {
+        case Leftover::CleanedUpWhileAttached: return noLock;
+        case Leftover::CleanedUpAsItWentAway: return gone;
+        case Leftover::None: break;
+    }
+    return notOpen;
 }
 
 int32_t readData(int32_t index, void* buffer) {
@@ -34,7 +37,8 @@ int32_t readData(int32_t index, void* buffer) {
     if (hasNoInput(index)) return JUXHID_READ_NO_INPUT;
     SlotRef slot{index};
     if (!slot || slot->errorSignal == nullptr)
-        return missingInputStatus(index, slot, JUXHID_READ_NOT_OPEN, JUXHID_READ_NO_LOCK);
+        return missingInputStatus(index, slot, JUXHID_READ_NOT_OPEN, JUXHID_READ_NO_LOCK,
+                                  JUXHID_READ_DEVICE_GONE);
     // Once the device is gone its unread reports can no longer be taken.
     if (platform::signalIsSet(slot->errorSignal)) return JUXHID_READ_DEVICE_GONE;
     if (slot->readLock == nullptr) return JUXHID_READ_NO_LOCK;
@@ -52,7 +56,8 @@ int32_t readLast(int32_t index, void* buffer) {
     if (hasNoInput(index)) return JUXHID_LAST_NO_INPUT;
     SlotRef slot{index};
     if (!slot || slot->errorSignal == nullptr)
-        return missingInputStatus(index, slot, JUXHID_LAST_NOT_OPEN, JUXHID_LAST_LOCK_FAILED);
+        return missingInputStatus(index, slot, JUXHID_LAST_NOT_OPEN, JUXHID_LAST_LOCK_FAILED,
+                                  JUXHID_LAST_DEVICE_GONE);
     if (platform::signalIsSet(slot->errorSignal)) return JUXHID_LAST_DEVICE_GONE;
     // The lock is never held across a pause, so the reader can store the
     // report being waited for.

@@ -54,6 +54,14 @@ void forgetCallbacks(InterfaceSlot& slot) {
     slot.errorCallback = nullptr;
 }
 
+// What the reads answer after a cleanup. The reader has ended by now (or was
+// given up on): errorSignal set only now means the device went in between.
+Leftover leftoverOfCleanup(const InterfaceSlot& slot, bool goneWithinTheWait) {
+    if (slot.errorSignal == nullptr || goneWithinTheWait) return Leftover::None;
+    if (platform::signalIsSet(slot.errorSignal)) return Leftover::CleanedUpAsItWentAway;
+    return Leftover::CleanedUpWhileAttached;
+}
+
 }  // namespace
 
 void closeInterface(int32_t index) {
@@ -80,8 +88,7 @@ void cleanupInterface(int32_t index) {
     // The device may still be attached: its reader is still reading then.
     requestStop(*slot);
     awaitWorkers(*slot, kHostCodeGraceMs);
-    const bool attached = slot->errorSignal != nullptr && !deviceGone;
-    state().interfaces[index].leftover = attached ? Leftover::CleanedUpWhileAttached : Leftover::None;
+    state().interfaces[index].leftover = leftoverOfCleanup(*slot, deviceGone);
     releaseSlot(slot);
 }
 

@@ -27,6 +27,20 @@ public:
         --waitingExclusive_;
         exclusive_ = true;
     }
+    // For callbacks, which must never wait for a thread that may be waiting
+    // for them.
+    bool try_lock_shared() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (exclusive_ || waitingExclusive_ != 0) return false;
+        ++shared_;
+        return true;
+    }
+    bool try_lock() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (exclusive_ || shared_ != 0) return false;
+        exclusive_ = true;
+        return true;
+    }
     void unlock() {
         std::lock_guard<std::mutex> hold(mutex_);
         exclusive_ = false;

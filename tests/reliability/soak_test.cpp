@@ -1,8 +1,10 @@
 // The concurrency soak: simulated devices deliver numbered reports at a high
-// rate while worker threads call every per-interface function at random and
-// an owner thread unplugs and re-attaches devices, closes, cleans up, reopens
-// and lists again, keeping the caller's duties. Every report is checked
-// wherever it comes out; a watchdog turns a deadlock into a failure.
+// rate, in floods now and then, while worker threads call every per-interface
+// function at random and an owner thread unplugs and re-attaches devices,
+// stalls their writes, closes, cleans up, reopens, lists again and injects
+// faults into the library's threads, keeping the caller's duties; data
+// callbacks now and then close or reopen their own interface. Every report is
+// checked wherever it comes out; a watchdog turns a deadlock into a failure.
 //
 // JUXHID_SOAK_SECONDS sets the length (default 30 s, 10 s in sanitizer
 // builds); JUXHID_SOAK_SEED repeats a run.
@@ -30,6 +32,9 @@ constexpr int kWorkers = 4;
 constexpr uint32_t kInputLength = 32;
 constexpr uint32_t kOutputLength = 16;
 constexpr int64_t kStallLimitMs = 30000;
+constexpr uint32_t kCallbackTeardownEvery = 400;  // data callbacks per thread
+constexpr uint32_t kFloodEvery = 3000;             // deliveries per producer
+constexpr int kFloodReports = 400;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kDefaultSeconds = 10;
@@ -54,6 +59,7 @@ uint32_t soakSeed() {
 struct Tally {
     std::atomic<uint64_t> delivered{0}, operations{0}, polled{0}, peeked{0}, called{0}, blankCalls{0}, outputs{0};
     std::atomic<uint64_t> errorCalls{0}, unplugs{0}, closes{0}, cleanups{0}, relists{0};
+    std::atomic<uint64_t> stalls{0}, floods{0}, faults{0}, callbackTeardowns{0};
     // Broken invariants; the first of each kind is described.
     std::atomic<uint64_t> torn{0}, foreign{0}, duplicates{0}, disorder{0}, badStatus{0}, badErrorStatus{0};
     std::mutex problemMutex;
@@ -116,6 +122,29 @@ void checkStatus(Function function, int32_t status) {
 
 // ---- Callbacks ----------------------------------------------------------------------
 
+int32_t indexOfTag(uint8_t tag) {
+    for (int32_t i = 0; i < world->listed.load(); ++i)
+        if (world->tagAt[i].load() == tag) return i;
+    return -1;
+}
+
+// A callback closes or reopens its own interface and opens it again, under the
+// caller's duties, but only where it can have them at once: a callback must
+// not wait for a thread that may be closing its interface and waiting for it.
+void tearDownFromCallback(uint8_t tag, uint32_t turn) {
+    if ((tag == 1 && world->calm()) || world->devices[tag].busId.load() == 0) return;
+    if (!world->listing.try_lock_shared()) return;
+    const int32_t index = indexOfTag(tag);
+    if (index >= 0 && world->perIndex[index].try_lock()) {
+        world->outputs.disrupt(tag);
+        if (turn % 2 == 0) CloseInterface(index);
+        checkStatus(Function::SetupInterface, SetupInterface(index));
+        world->tally.callbackTeardowns.fetch_add(1);
+        world->perIndex[index].unlock();
+    }
+    world->listing.unlock_shared();
+}
+
 int32_t JUXHID_CALL soakData(uint8_t* bytes) {
     Tally& tally = world->tally;
     const Decoded report = decodeReport(bytes, kInputLength - 1, 1);
@@ -134,6 +163,8 @@ int32_t JUXHID_CALL soakData(uint8_t* bytes) {
                                           " to " + std::to_string(report.number));
     else
         last = report.number;
+    thread_local uint32_t calls = 0;
+    if (++calls % kCallbackTeardownEvery == 0) tearDownFromCallback(report.tag, calls / kCallbackTeardownEvery);
     return 1;
 }
 
@@ -146,13 +177,21 @@ int32_t JUXHID_CALL soakError(intptr_t status) {
 
 // ---- Producers and the collector ---------------------------------------------------
 
-void produce(LogicalDevice& device, Heartbeat& heart) {
+void deliverNext(LogicalDevice& device, int32_t id) {
     uint8_t bytes[kInputLength];
-    while (!world->stopProducers) {
+    fillReport(bytes, kInputLength, device.tag, device.nextInput.fetch_add(1));
+    if (juxsim_deliver(id, bytes, kInputLength) > 0) world->tally.delivered.fetch_add(1);
+}
+
+// Now and then a flood: reports back to back, far above any device's pace;
+// the oldest unread ones are lost, the rest keep their order.
+void produce(LogicalDevice& device, Heartbeat& heart) {
+    for (uint32_t turn = 1; !world->stopProducers; ++turn) {
         heart.beat("delivering");
         if (const int32_t id = device.busId.load()) {
-            fillReport(bytes, kInputLength, device.tag, device.nextInput.fetch_add(1));
-            if (juxsim_deliver(id, bytes, kInputLength) > 0) world->tally.delivered.fetch_add(1);
+            const bool flood = turn % kFloodEvery == 0;
+            for (int n = flood ? kFloodReports : 1; n > 0; --n) deliverNext(device, id);
+            if (flood) world->tally.floods.fetch_add(1);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(150));
     }
@@ -381,11 +420,13 @@ public:
             const int32_t choice = pick(0, 100);
             const int32_t index = pick(0, kDevices);
             if (world->calm() && index == indexOf(1)) continue;
-            if (choice < 45) closeAndReopen(index);
-            else if (choice < 60) reopenOver(index);
-            else if (choice < 75) unplug(pick(2, kDevices + 1));
-            else if (choice < 95) cleanUpGone();
-            else if (choice < 97) cleanupWhileAttached(index);
+            if (choice < 42) closeAndReopen(index);
+            else if (choice < 56) reopenOver(index);
+            else if (choice < 68) unplug(pick(2, kDevices + 1));
+            else if (choice < 73) stallThenUnplug(pick(2, kDevices + 1));
+            else if (choice < 90) cleanUpGone();
+            else if (choice < 93) cleanupWhileAttached(index);
+            else if (!world->calm()) injectFault();
         }
         finish();
         heart_.done = true;
@@ -394,11 +435,7 @@ public:
 private:
     int32_t pick(int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high - 1)(random_); }
 
-    static int32_t indexOf(uint8_t tag) {
-        for (int32_t i = 0; i < world->listed.load(); ++i)
-            if (world->tagAt[i].load() == tag) return i;
-        return -1;
-    }
+    static int32_t indexOf(uint8_t tag) { return indexOfTag(tag); }
 
     void attach(LogicalDevice& device) {
         JuxsimDeviceInfo info = deviceInfo(0x500 + device.tag, kInputLength, kOutputLength);
@@ -471,6 +508,38 @@ private:
         world->tally.unplugs.fetch_add(1);
     }
 
+    // A device stops taking output reports: its writers block with the write
+    // lock held (every other writer gives up after 250 ms, a tick after
+    // 400 ms), until the device is unplugged, which ends the stalled write.
+    void stallThenUnplug(int32_t tag) {
+        heart_.beat("stalling a device's writes");
+        LogicalDevice& device = world->devices[tag];
+        if (device.gone || world->calm()) return;
+        juxsim_set_write_delay(device.busId.load(), JUXSIM_WRITE_STALL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(50, 300)));
+        world->outputs.disrupt(device.tag);
+        juxsim_detach(device.busId.exchange(0));
+        std::shared_lock<CallerDutyLock> listing(world->listing);
+        device.gone = true;
+        world->tally.stalls.fetch_add(1);
+        world->tally.unplugs.fetch_add(1);
+    }
+
+    // A few failing calls in the library's own threads: reads that fail or
+    // come short, lock waits that give up. Each is answered by the library's
+    // usual handling (a pause, a dropped report, a skipped wake-up).
+    void injectFault() {
+        heart_.beat("injecting a fault");
+        JuxsimFault fault{};
+        switch (pick(0, 4)) {
+            case 0: fault = {JUXSIM_CALL_READ, JUXSIM_THREAD_READER, 0, pick(0, 50), pick(1, 4), 31, 0}; break;
+            case 1: fault = {JUXSIM_CALL_READ, JUXSIM_THREAD_READER, 0, pick(0, 50), pick(1, 4), 0, 3}; break;
+            case 2: fault = {JUXSIM_CALL_LOCK_WAIT, JUXSIM_THREAD_READER, 0, pick(0, 50), pick(1, 3), 258, 0}; break;
+            default: fault = {JUXSIM_CALL_LOCK_WAIT, JUXSIM_THREAD_CALLBACK, 0, pick(0, 50), pick(1, 3), 258, 0}; break;
+        }
+        if (juxsim_fault_arm(&fault) > 0) world->tally.faults.fetch_add(1);
+    }
+
     // The interfaces of unplugged devices are cleaned up (or closed) a while
     // after the unplug; the workers meet the gone device meanwhile.
     void cleanUpGone() {
@@ -522,6 +591,7 @@ private:
     // openings are held to delivering every accepted report.
     void finish() {
         heart_.beat("finishing");
+        juxsim_fault_clear();
         std::lock_guard<CallerDutyLock> alone(world->listing);
         for (int tag = 2; tag <= kDevices; ++tag) {
             LogicalDevice& device = world->devices[tag];
@@ -616,7 +686,8 @@ TEST_F(Soak, ConcurrentCallsUnplugsAndReopeningsKeepEveryInvariant) {
     std::cout << "[ soak     ] " << t.operations << " calls in " << elapsed << " s ("
               << static_cast<uint64_t>(static_cast<double>(t.operations) / elapsed) << " per second); "
               << t.relists << " listings, " << t.closes << " close-and-reopens, " << t.unplugs << " unplugs, "
-              << t.cleanups << " cleanups\n"
+              << t.cleanups << " cleanups, " << t.stalls << " stalled devices, " << t.floods << " floods, "
+              << t.faults << " injected faults, " << t.callbackTeardowns << " reopenings from callbacks\n"
               << "[ soak     ] " << t.delivered << " input reports delivered to open interfaces\n"
               << "[ soak     ] reports checked: " << t.polled << " polled, " << t.peeked << " newest, "
               << t.called << " in callbacks (" << t.blankCalls << " blank copies), " << t.outputs
@@ -667,6 +738,7 @@ TEST_F(Soak, ConcurrentCallsUnplugsAndReopeningsKeepEveryInvariant) {
     EXPECT_GT(t.called.load(), 0u);
     EXPECT_GT(out.required, 0u);
     EXPECT_GT(t.unplugs.load(), 0u);
+    EXPECT_GT(t.stalls.load() + t.floods.load() + t.faults.load() + t.callbackTeardowns.load(), 0u);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ log=$root.log
 trap 'rm -rf "$root" "$root.cpio.gz" "$log"' EXIT
 boot_start=$(date +%s.%N)
 set +e
-timeout --kill-after=10 "$limit" qemu-system-x86_64 "${accel[@]}" -m 512 -smp 2 -nographic -no-reboot \
+timeout --kill-after=10 "$limit" qemu-system-x86_64 "${accel[@]}" -m 512 -smp 1 -nographic -no-reboot \
   -kernel "$kernel" -initrd "$root.cpio.gz" -append "console=ttyS0 panic=-1 quiet" </dev/null 2>&1 |
   tee "$log"
 qemu_status=${PIPESTATUS[0]}
@@ -112,7 +112,7 @@ echo
 echo "== kernel stage summary"
 grep -a 'JUXHID-GUEST: /init started' "$log" | sed 's/^.*JUXHID-GUEST: /   guest: /' | tr -d '\r' || true
 grep -a 'JUXHID-GUEST: tests took' "$log" | sed 's/^.*JUXHID-GUEST: /   guest: /' | tr -d '\r' || true
-grep -a -E '^\[       OK \]|^\[  FAILED  \] [A-Za-z]+\.|^\[ kernel   \]' "$log" | tr -d '\r' | sed 's/^/   /' || true
+grep -a -E '^\[  PASSED  \]|^\[       OK \]|^\[  FAILED  \] [A-Za-z]+\.|^\[ kernel   \]' "$log" | tr -d '\r' | sed 's/^/   /' || true
 echo "   qemu ran $qemu_seconds s ($how); the stage took $((SECONDS - started)) s"
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
   fail "the guest did not finish within $limit s (JUXHID_KERNEL_TIMEOUT)"

@@ -110,10 +110,15 @@ qemu_seconds=$(awk -v s="$boot_start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1
 
 echo
 echo "== kernel stage summary"
-grep -a 'JUXHID-GUEST: /init started' "$log" | sed 's/^.*JUXHID-GUEST: /   guest: /' | tr -d '\r' || true
-grep -a 'JUXHID-GUEST: tests took' "$log" | sed 's/^.*JUXHID-GUEST: /   guest: /' | tr -d '\r' || true
+init_at=$(grep -a -o '/init started [0-9.]*' "$log" | awk '{ print $3 }' | tail -1)
+tests_took=$(grep -a -o 'tests took [0-9.]*' "$log" | awk '{ print $3 }' | tail -1)
+if [ -n "$init_at" ] && [ -n "$tests_took" ]; then
+  echo "   boot: /init started ${init_at} s after the kernel (guest clock); booting and powering off took" \
+    "$(awk -v q="$qemu_seconds" -v t="$tests_took" 'BEGIN { printf "%.1f", q - t }') s of qemu's $qemu_seconds s"
+  echo "   scenarios: ${tests_took} s in the guest"
+fi
 grep -a -E '^\[  PASSED  \]|^\[       OK \]|^\[  FAILED  \] [A-Za-z]+\.|^\[ kernel   \]' "$log" | tr -d '\r' | sed 's/^/   /' || true
-echo "   qemu ran $qemu_seconds s ($how); the stage took $((SECONDS - started)) s"
+echo "   qemu ran $qemu_seconds s ($how); the whole stage took $((SECONDS - started)) s"
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
   fail "the guest did not finish within $limit s (JUXHID_KERNEL_TIMEOUT)"
 fi

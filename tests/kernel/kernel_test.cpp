@@ -36,6 +36,7 @@ using std::chrono::milliseconds;
 
 constexpr uint16_t kVendor = 0x1A2B;
 constexpr uint16_t kOtherVendor = 0x0F0F;
+constexpr uint16_t kBusBluetooth = 0x05;
 constexpr auto kGenerous = std::chrono::seconds(10);
 constexpr uid_t kUser = 1000;
 constexpr char kOpenAsUser[] = "--open-as-user";
@@ -147,17 +148,17 @@ TEST_F(KernelStack, ListsTheVendorsDevicesOneRowPerCollectionWithWindowsLengths)
     UhidDevice plain(plainDevice("plain"));
     UhidDevice stranger(plainDevice("stranger", kOtherVendor, 0x0002));
     UhidDevice composite(DeviceIdentity{kVendor, 0x0003, "composite", kTwoCollections});
-    ASSERT_TRUE(plain.plug());
-    ASSERT_TRUE(stranger.plug());
-    ASSERT_TRUE(composite.plug());
-    note("nodes: %s (plain), %s (other vendor), %s (two collections)", plain.node().c_str(),
-         stranger.node().c_str(), composite.node().c_str());
+    UhidDevice wireless(DeviceIdentity{kVendor, 0x0004, "wireless", kPlain, kBusBluetooth});
+    for (UhidDevice* device : {&plain, &stranger, &composite, &wireless}) ASSERT_TRUE(device->plug());
+    note("nodes: %s (plain), %s (other vendor), %s (two collections), %s (Bluetooth)", plain.node().c_str(),
+         stranger.node().c_str(), composite.node().c_str(), wireless.node().c_str());
 
     const std::vector<DeviceSummary> devices = list(kVendor);
-    ASSERT_EQ(devices.size(), 3u);
-    const uint32_t expected[3][3] = {{0x0001, 0xFF00, 0x01}, {0x0003, 0xFF00, 0x01}, {0x0003, 0xFF01, 0x02}};
-    const int32_t lengths[3][2] = {{9, 9}, {9, 9}, {17, 3}};
-    for (int32_t row = 0; row < 3; ++row) {
+    ASSERT_EQ(devices.size(), 4u);
+    const uint32_t expected[4][3] = {
+        {0x0001, 0xFF00, 0x01}, {0x0003, 0xFF00, 0x01}, {0x0003, 0xFF01, 0x02}, {0x0004, 0xFF00, 0x01}};
+    const int32_t lengths[4][2] = {{9, 9}, {9, 9}, {17, 3}, {9, 9}};
+    for (int32_t row = 0; row < 4; ++row) {
         const DeviceSummary& device = devices[static_cast<size_t>(row)];
         EXPECT_EQ(device.ProductID, expected[row][0]) << "row " << row;
         EXPECT_EQ(device.UsagePage, expected[row][1]) << "row " << row;

@@ -62,7 +62,7 @@ bool UhidDevice::plug() {
     copyText(create.phys, sizeof create.phys, "uhid/" + identity_.uniq);
     copyText(create.uniq, sizeof create.uniq, identity_.uniq);
     create.rd_size = static_cast<uint16_t>(identity_.descriptor.size());
-    create.bus = 0x03;  // USB
+    create.bus = identity_.bus;
     create.vendor = identity_.vendorId;
     create.product = identity_.productId;
     std::memcpy(create.rd_data, identity_.descriptor.data(), identity_.descriptor.size());

@@ -23,6 +23,7 @@ struct DeviceIdentity {
     uint16_t productId;
     std::string uniq;  // tells devices of one vendor and product apart
     Bytes descriptor;
+    uint16_t bus = 0x03;  // USB; 0x05 Bluetooth
 };
 
 // One output report as the device received it.

@@ -4,6 +4,7 @@
 #   install-deps.sh            the native build, tests and benchmarks
 #   install-deps.sh --windows  also the MinGW-w64 cross compiler and Wine
 #   install-deps.sh --fuzz     also clang's libFuzzer runtime
+#   install-deps.sh --kernel   also qemu, Debian's kernel and busybox for the kernel stage
 set -euo pipefail
 
 want=(cmake g++ make python3 libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
@@ -11,7 +12,8 @@ for arg in "$@"; do
   case "$arg" in
     --windows) want+=(g++-mingw-w64-i686-posix wine wine32:i386) ;;
     --fuzz) want+=(clang libclang-rt-14-dev) ;;
-    *) echo "usage: $0 [--windows] [--fuzz]" >&2; exit 2 ;;
+    --kernel) want+=(qemu-system-x86 linux-image-amd64 busybox-static cpio) ;;
+    *) echo "usage: $0 [--windows] [--fuzz] [--kernel]" >&2; exit 2 ;;
   esac
 done
 

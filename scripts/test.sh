@@ -5,7 +5,9 @@
 #   scripts/test.sh native tsan  only the stages named
 #
 # Stages: native (build, unit and behaviour tests, tool, binding and install
-# tests, benchmark smoke pass), asan (address+undefined sanitizers), tsan
+# tests, benchmark smoke pass), kernel (libjuxhid.so against the kernel's own
+# HID core, hid-generic and hidraw drivers, with uhid devices in a qemu
+# guest), asan (address+undefined sanitizers), tsan
 # (thread sanitizer), valgrind (the reliability and core behaviour tests under
 # memcheck: zero errors, zero leaks), windows (juxhid.dll and juxhid_sim.dll
 # cross-built, their export tables, the whole suite under Wine, and
@@ -15,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native asan tsan valgrind windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(native kernel asan tsan valgrind windows fuzz)
 jobs=${JUXHID_JOBS:-2}
 
 deps=()
@@ -23,6 +25,7 @@ for stage in "${stages[@]}"; do
   case "$stage" in
     windows) deps+=(--windows) ;;
     fuzz) deps+=(--fuzz) ;;
+    kernel) deps+=(--kernel) ;;
   esac
 done
 bash scripts/install-deps.sh "${deps[@]}"
@@ -43,6 +46,7 @@ for stage in "${stages[@]}"; do
     native) build_and_test build ;;
     asan) build_and_test build-asan -DJUXHID_SANITIZE=address,undefined -DJUXHID_BUILD_BENCH=OFF ;;
     tsan) build_and_test build-tsan -DJUXHID_SANITIZE=thread -DJUXHID_BUILD_BENCH=OFF ;;
+    kernel) bash .ci/kernel.sh ;;
     valgrind) bash .ci/valgrind.sh ;;
     windows) bash .ci/windows.sh ;;
     fuzz) bash .ci/hidraw-fuzz.sh ;;

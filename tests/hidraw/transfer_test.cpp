@@ -114,6 +114,8 @@ TEST_F(HidrawTransfer, EachCollectionOfANodeReadsOnlyItsOwnReports) {
     EXPECT_EQ(readOne(consumer, 3), volume);
 }
 
+// The kernel's HID core drops such a report before hidraw sees it (the kernel
+// stage shows it); a node that passed one on would still not reach the caller.
 TEST_F(HidrawTransfer, ReportOfAnIdNoCollectionOwnsIsSkipped) {
     tree_.addNode(0, testing::kBusUsb, 0x1234, 1, testing::kGamePad);
     Device* pad = open(tree_.devicePath(0), Access::Read);
@@ -125,6 +127,9 @@ TEST_F(HidrawTransfer, ReportOfAnIdNoCollectionOwnsIsSkipped) {
     EXPECT_EQ(readOne(pad, 8), state);
 }
 
+// A closed FIFO ends with end of file; a real node polls hung up and fails
+// the read with EIO once its queue is empty (the kernel stage checks that
+// path, and errno_translation_test the translation).
 TEST_F(HidrawTransfer, UnplugHandsOutQueuedReportsThenDeviceGone) {
     tree_.addNode(0, testing::kBusUsb, 0x1234, 1, testing::kBootMouse);
     Device* mouse = open(tree_.devicePath(0), Access::Read);

@@ -68,9 +68,11 @@ TEST_F(Timers, OneShotRunsOnceWithItsIdOnTheTimerThreadAfterItsDelay) {
 }
 
 TEST_F(Timers, IdsAreNonzeroAndIncreasingAndEntriesRunInDeadlineOrder) {
-    const uint32_t slow = os::timerSchedule(90, 0, record);
+    // Far apart, so that a scheduling thread preempted between two calls on a
+    // loaded machine (hundreds of ms under sanitizers) keeps the order.
+    const uint32_t slow = os::timerSchedule(900, 0, record);
     const uint32_t fast = os::timerSchedule(10, 0, record);
-    const uint32_t middle = os::timerSchedule(50, 0, record);
+    const uint32_t middle = os::timerSchedule(450, 0, record);
     EXPECT_NE(slow, 0u);
     EXPECT_GT(fast, slow);
     EXPECT_GT(middle, fast);

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <new>
-#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/monotonic.h"
@@ -28,6 +27,7 @@ struct Thread {
     pthread_cond_t endedCondition;
     bool ended = false;
     std::atomic<int> holders{2};  // the handle and the registry
+    Thread* nextLive = nullptr;   // the registry's list, under its mutex
 };
 
 namespace {
@@ -52,18 +52,12 @@ size_t stackBytesFor(size_t asked) {
 
 thread_local const Thread* currentThread = nullptr;
 
-// Every started thread not joined yet.
-struct Registry {
-    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-    std::vector<Thread*> live;
-};
-
-// Never destroyed: unload runs among the process's exit handlers, possibly
-// after static objects are gone, and must still find every thread.
-Registry& registry() {
-    static Registry* threads = new Registry;
-    return *threads;
-}
+// Every started thread not joined yet, as a list through the records: no
+// object with a destructor and nothing on the heap, since unload runs among
+// the exit handlers (static objects may be gone) and a library unloaded with
+// dlclose must leave nothing behind.
+pthread_mutex_t registryMutex = PTHREAD_MUTEX_INITIALIZER;
+Thread* liveThreads = nullptr;
 
 void letGo(Thread* thread) {
     if (thread->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
@@ -80,22 +74,28 @@ bool hasEnded(Thread* thread) {
 }
 
 // Takes out of the registry the threads that `pick` chooses, the calling
-// thread never (it cannot join itself).
-std::vector<Thread*> takeFromRegistry(bool (*pick)(Thread*)) {
-    Registry& threads = registry();
-    std::vector<Thread*> taken;
-    pthread_mutex_lock(&threads.mutex);
-    auto keep = std::partition(threads.live.begin(), threads.live.end(), [&](Thread* thread) {
-        return thread == currentThread || !pick(thread);
-    });
-    taken.assign(keep, threads.live.end());
-    threads.live.erase(keep, threads.live.end());
-    pthread_mutex_unlock(&threads.mutex);
+// thread never (it cannot join itself); answers them as a list.
+Thread* takeFromRegistry(bool (*pick)(Thread*)) {
+    Thread* taken = nullptr;
+    pthread_mutex_lock(&registryMutex);
+    for (Thread** link = &liveThreads; *link != nullptr;) {
+        Thread* thread = *link;
+        if (thread == currentThread || !pick(thread)) {
+            link = &thread->nextLive;
+            continue;
+        }
+        *link = thread->nextLive;
+        thread->nextLive = taken;
+        taken = thread;
+    }
+    pthread_mutex_unlock(&registryMutex);
     return taken;
 }
 
-void joinAll(const std::vector<Thread*>& threads) {
-    for (Thread* thread : threads) {
+void joinAll(Thread* threads) {
+    while (threads != nullptr) {
+        Thread* thread = threads;
+        threads = thread->nextLive;
         pthread_join(thread->id, nullptr);
         letGo(thread);
     }
@@ -121,12 +121,14 @@ void* runThread(void* record) {
 bool launch(Thread* thread, size_t stackBytes) {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
-    Registry& threads = registry();
-    pthread_mutex_lock(&threads.mutex);
+    pthread_mutex_lock(&registryMutex);
     const bool ok = pthread_attr_setstacksize(&attributes, stackBytesFor(stackBytes)) == 0 &&
                     pthread_create(&thread->id, &attributes, runThread, thread) == 0;
-    if (ok) threads.live.push_back(thread);
-    pthread_mutex_unlock(&threads.mutex);
+    if (ok) {
+        thread->nextLive = liveThreads;
+        liveThreads = thread;
+    }
+    pthread_mutex_unlock(&registryMutex);
     pthread_attr_destroy(&attributes);
     return ok;
 }

@@ -22,7 +22,16 @@ prefix=$work/prefix
 step "cmake --install into $prefix"
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || die "install failed: $(cat "$work/install.log")"
 for header in juxhid.h juxhid_status.h juxhid_sim.h; do
-  [ -f "$prefix/include/$header" ] || die "include/$header is not installed"
+  [ -f "$prefix/include/juxhid/$header" ] || die "include/juxhid/$header is not installed"
+done
+# Shared libraries carry their ABI's major version in their SONAME, with the
+# unversioned name left for the linker.
+for library in juxhid juxhid_sim; do
+  file=$(find "$prefix" -name "lib$library.so" | head -n1)
+  [ -n "$file" ] || continue
+  soname=$(objdump -p "$file" | awk '$1 == "SONAME" { print $2 }')
+  [ "$soname" = "lib$library.so.0" ] || die "lib$library.so has SONAME '$soname', not lib$library.so.0"
+  [ -e "$(dirname "$file")/$soname" ] || die "$soname is not installed beside lib$library.so"
 done
 [ -f "$(find "$prefix" -name juxhidConfig.cmake | head -n1)" ] || die "no juxhidConfig.cmake"
 

@@ -6,7 +6,7 @@
 #   install-deps.sh --fuzz     also clang's libFuzzer runtime
 set -euo pipefail
 
-want=(cmake g++ make python3 libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
+want=(cmake g++ make python3 python3-venv libcli11-dev libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
 for arg in "$@"; do
   case "$arg" in
     --windows) want+=(g++-mingw-w64-i686-posix wine wine32:i386) ;;

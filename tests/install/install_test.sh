@@ -74,13 +74,15 @@ if [ "$have_python" = 1 ] && [ "$have_sim" = 1 ] && [ -z "$sanitize" ]; then
   step "the installed Python package"
   site=$(dirname "$(find "$prefix" -path '*/juxhid/__init__.py' | head -n1)")
   # Run from the work directory with only the installed package on the path,
-  # and no JUXHID_LIBRARY: the package must find the installed library itself.
-  (cd "$work" && env -u JUXHID_LIBRARY PYTHONPATH="$(dirname "$site")" PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+  # and neither JUXHID_LIBRARY nor JUXHID_SIM_LIBRARY: the package must find the
+  # installed library itself.
+  (cd "$work" && env -u JUXHID_LIBRARY -u JUXHID_SIM_LIBRARY PYTHONPATH="$(dirname "$site")" PYTHONDONTWRITEBYTECODE=1 "$python" -c '
 import juxhid
 lib = juxhid.Library(sim=True)
 lib.sim.attach(0x1A2B, 5, input_length=8, output_length=8)
 devices = lib.list_devices(0x1A2B)
 assert [d.product_id for d in devices] == [5], devices
+assert lib.path.endswith("/libjuxhid_sim.so.0"), lib.path
 print("python: ok, loaded", lib.path)
 ') || die "the installed Python package failed"
 fi

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -119,14 +120,15 @@ TEST(ToolCommandLine, MessagesNameTheWordTheUserTyped) {
     EXPECT_EQ(parse({"frobnicate"}).error, "unknown command 'frobnicate'");
     EXPECT_EQ(parse({"codes", "--vendor=1"}).error, "unknown option '--vendor' for 'codes'");
     EXPECT_EQ(parse({"monitor", "--vendor", "1"}).error, "monitor needs --index N (see: juxhid-sim list --vendor ID)");
-    EXPECT_EQ(parse({"monitor", "--vendor", "1"}, false).error, "monitor needs --index N (see: juxhid list --vendor ID)");
+    EXPECT_EQ(parse({"monitor", "--vendor", "1"}, false).error,
+              "monitor needs --index N (see: juxhid list --vendor ID)");
     EXPECT_NE(parse({"send", "--vendor", "1", "--index", "0", "0a1"}).error.find("not a report in hex: '0a1'"),
               std::string::npos);
 }
 
 TEST(ToolCommandLine, SimulatedBusOptionsGoBeforeOrAfterTheCommand) {
-    const ParseOutcome after = parse({"list", "--vendor", "1", "--sim-attach", "1:2:3:4:5:6", "--sim-attach=1:3:3:4:5:6",
-                                      "--sim-deny", "write"});
+    const ParseOutcome after = parse({"list", "--vendor", "1", "--sim-attach", "1:2:3:4:5:6",
+                                      "--sim-attach=1:3:3:4:5:6", "--sim-deny", "write"});
     ASSERT_EQ(after.error, "");
     ASSERT_EQ(after.line.simAttach.size(), 2u);
     EXPECT_EQ(after.line.simAttach[1].productId, 3u);
@@ -187,7 +189,8 @@ TEST(ToolListing, TableAndJsonCarryEveryColumn) {
 
 TEST(ToolHidrawNodes, NodesAreFoundByTheVendorAndProductInTheirUevent) {
     namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("juxhid-tool-hidraw-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const unsigned unique = std::random_device{}();  // builds may run this test side by side
+    const fs::path root = fs::temp_directory_path() / ("juxhid-tool-hidraw-" + std::to_string(unique));
     fs::remove_all(root);
     const auto node = [&](const char* name, const char* uevent) {
         fs::create_directories(root / name / "device");

@@ -21,7 +21,7 @@ started=$(date +%s)
 step() { printf '\n== %s (%ss)\n' "$*" "$(($(date +%s) - started))"; }
 
 install_missing() {
-    local want=(cmake make g++-mingw-w64-i686-posix googletest wine wine32:i386)
+    local want=(cmake make g++-mingw-w64-i686-posix googletest libcli11-dev wine wine32:i386)
     local missing=()
     local package
     for package in "${want[@]}"; do

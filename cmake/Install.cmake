@@ -1,15 +1,18 @@
-# `cmake --install`: the public headers, the libraries this platform built,
+# `cmake --install`: the public headers (in include/juxhid/, which the CMake
+# package and the .pc files put on the include path, so that consumers write
+# #include <juxhid.h>), the libraries this platform built,
 # the tool, a CMake package (find_package(juxhid) gives juxhid::juxhid and
 # juxhid::sim) and pkg-config files (juxhid.pc, juxhid-sim.pc). The Python
 # package installs itself from bindings/.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+set(juxhid_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/juxhid)
 install(FILES
   ${PROJECT_SOURCE_DIR}/include/juxhid.h
   ${PROJECT_SOURCE_DIR}/include/juxhid_status.h
   ${PROJECT_SOURCE_DIR}/include/juxhid_sim.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${juxhid_include_dir})
 
 set(juxhid_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/juxhid)
 set(juxhid_pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
@@ -22,7 +25,7 @@ string(REGEX REPLACE "/$" "" JUXHID_PC_PREFIX_FROM_PCFILEDIR "${JUXHID_PC_PREFIX
 macro(juxhid_install_library target export_name pc_name)
   if(TARGET ${target})
     set_target_properties(${target} PROPERTIES EXPORT_NAME ${export_name})
-    target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${juxhid_include_dir}>)
     install(TARGETS ${target} EXPORT juxhidTargets
       RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
       LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -7,7 +7,7 @@
 #   install-deps.sh --kernel   also qemu, Debian's kernel and busybox for the kernel stage
 set -euo pipefail
 
-want=(cmake g++ make python3 libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
+want=(cmake g++ make python3 python3-venv libcli11-dev libgtest-dev googletest libbenchmark-dev pkg-config valgrind)
 for arg in "$@"; do
   case "$arg" in
     --windows) want+=(g++-mingw-w64-i686-posix wine wine32:i386) ;;

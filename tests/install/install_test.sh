@@ -22,7 +22,16 @@ prefix=$work/prefix
 step "cmake --install into $prefix"
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || die "install failed: $(cat "$work/install.log")"
 for header in juxhid.h juxhid_status.h juxhid_sim.h; do
-  [ -f "$prefix/include/$header" ] || die "include/$header is not installed"
+  [ -f "$prefix/include/juxhid/$header" ] || die "include/juxhid/$header is not installed"
+done
+# Shared libraries carry their ABI's major version in their SONAME, with the
+# unversioned name left for the linker.
+for library in juxhid juxhid_sim; do
+  file=$(find "$prefix" -name "lib$library.so" | head -n1)
+  [ -n "$file" ] || continue
+  soname=$(objdump -p "$file" | awk '$1 == "SONAME" { print $2 }')
+  [ "$soname" = "lib$library.so.0" ] || die "lib$library.so has SONAME '$soname', not lib$library.so.0"
+  [ -e "$(dirname "$file")/$soname" ] || die "$soname is not installed beside lib$library.so"
 done
 [ -f "$(find "$prefix" -name juxhidConfig.cmake | head -n1)" ] || die "no juxhidConfig.cmake"
 
@@ -65,13 +74,15 @@ if [ "$have_python" = 1 ] && [ "$have_sim" = 1 ] && [ -z "$sanitize" ]; then
   step "the installed Python package"
   site=$(dirname "$(find "$prefix" -path '*/juxhid/__init__.py' | head -n1)")
   # Run from the work directory with only the installed package on the path,
-  # and no JUXHID_LIBRARY: the package must find the installed library itself.
-  (cd "$work" && env -u JUXHID_LIBRARY PYTHONPATH="$(dirname "$site")" PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+  # and neither JUXHID_LIBRARY nor JUXHID_SIM_LIBRARY: the package must find the
+  # installed library itself.
+  (cd "$work" && env -u JUXHID_LIBRARY -u JUXHID_SIM_LIBRARY PYTHONPATH="$(dirname "$site")" PYTHONDONTWRITEBYTECODE=1 "$python" -c '
 import juxhid
 lib = juxhid.Library(sim=True)
 lib.sim.attach(0x1A2B, 5, input_length=8, output_length=8)
 devices = lib.list_devices(0x1A2B)
 assert [d.product_id for d in devices] == [5], devices
+assert lib.path.endswith("/libjuxhid_sim.so.0"), lib.path
 print("python: ok, loaded", lib.path)
 ') || die "the installed Python package failed"
 fi

@@ -17,7 +17,8 @@ function(juxhid_tool_test name)
   set_tests_properties(Tool.${name} PROPERTIES TIMEOUT 90)
 endfunction()
 
-# Bad arguments: usage and exit 2, before any device is touched.
+# Bad arguments: the reason, led by the program's own name, and exit 2, before
+# any device is touched. Help and version are answers, not errors: exit 0.
 juxhid_tool_test(NoCommandGivesUsage EXIT 2 EXPECT "no command given" "usage: juxhid-sim COMMAND")
 juxhid_tool_test(UnknownCommandGivesUsage EXIT 2 ARGS frobnicate EXPECT "unknown command 'frobnicate'")
 juxhid_tool_test(ListWithoutVendorGivesUsage EXIT 2 ARGS list EXPECT "list needs --vendor ID")
@@ -27,6 +28,12 @@ juxhid_tool_test(MalformedReportGivesUsage EXIT 2 ARGS send --vendor 1 --index 0
 juxhid_tool_test(MalformedSimDeviceGivesUsage EXIT 2 ARGS --sim-attach 1:2 list --vendor 1
   EXPECT "--sim-attach wants")
 juxhid_tool_test(HelpPrintsUsage EXIT 0 ARGS help EXPECT "send +--vendor ID --index N \\[--fast\\] HEX")
+juxhid_tool_test(HelpFlagPrintsUsage EXIT 0 ARGS --help EXPECT "^usage: juxhid-sim COMMAND" "--sim-attach")
+juxhid_tool_test(ShortHelpFlagPrintsUsage EXIT 0 ARGS -h EXPECT "^usage: juxhid-sim COMMAND")
+juxhid_tool_test(CommandHelpListsItsOptions EXIT 0 ARGS send --help EXPECT "juxhid-sim send" "--fast" "--index N")
+juxhid_tool_test(VersionPrintsTheProjectsVersion EXIT 0 ARGS --version EXPECT "^juxhid-sim ${PROJECT_VERSION}\n$")
+juxhid_tool_test(OptionOfAnotherCommandGivesUsage EXIT 2 ARGS codes --vendor 1
+  EXPECT "^juxhid-sim: unknown option '--vendor' for 'codes'\nRun 'juxhid-sim --help'")
 
 juxhid_tool_test(CodesPrintsEveryMeaning EXIT 0 ARGS codes
   EXPECT "  307  JUXHID_READ_DEVICE_GONE +the device is gone" " 3258  JUXHID_READ_LOCK_TIMEOUT")
@@ -50,7 +57,15 @@ juxhid_tool_test(MonitorPrintsReportsUntilUnplugged EXIT 1
 juxhid_tool_test(MonitorRefusesADeviceWithoutInput EXIT 1
   ARGS --sim-attach 0x1A2B:1:1:1:0:8 monitor --vendor ${vendor} --index 0 EXPECT "no input reports")
 juxhid_tool_test(MonitorNamesAMissingIndex EXIT 1 ARGS ${device} monitor --vendor ${vendor} --index 1
-  EXPECT "has 1 device\\(s\\); there is no index 1")
+  EXPECT "^juxhid-sim: vendor 0x1A2B has 1 device\\(s\\); there is no index 1")
+
+# An open refused for access names the device and where access is granted.
+juxhid_tool_test(DeniedReadNamesTheDeviceAndTheUdevRule EXIT 1
+  ARGS ${device} --sim-deny read monitor --vendor ${vendor} --index 0
+  EXPECT "juxhid-sim: opening index 0: 206 " "the device is sim/vid_1a2b&pid_0001/0 " "docs/linux.md")
+juxhid_tool_test(DeniedWriteNamesTheDeviceAndTheUdevRule EXIT 1
+  ARGS ${device} send --vendor ${vendor} --index 0 --sim-deny write 01
+  EXPECT "juxhid-sim: opening index 0: 209 " "the device is sim/vid_1a2b&pid_0001/0 " "docs/linux.md")
 
 # Sending through the paced queue.
 juxhid_tool_test(SendPacesReportsAboutFiftyMsApart EXIT 0
@@ -61,8 +76,10 @@ juxhid_tool_test(SendPacesReportsAboutFiftyMsApart EXIT 0
 juxhid_tool_test(SendFastPacesReportsAboutFiveMsApart EXIT 0
   ARGS ${device} send --fast --vendor ${vendor} --index 0 01 02 03
   EXPECT "FastWrite 02 00 00 00 00 00 00 00 00: 0 \\(success\\)" GAPS 1:150)
-juxhid_tool_test(SendRefusesAReportLongerThanTheDevicesOwn EXIT 2
-  ARGS ${device} send --vendor ${vendor} --index 0 00112233445566778899 EXPECT "has 10 bytes; index 0 takes 9")
+# Only the opened device knows its length: a refusal (1), not a bad argument.
+juxhid_tool_test(SendRefusesAReportLongerThanTheDevicesOwn EXIT 1
+  ARGS ${device} send --vendor ${vendor} --index 0 00112233445566778899
+  EXPECT "juxhid-sim: report 1 has 10 bytes; index 0 takes 9")
 
 juxhid_tool_test(DemoShowsDeviceReportsAndPacedWrites EXIT 0 ARGS demo
   EXPECT "    0  0x0001   0xFF00" "   [0-9]\\.[0-9]+ s  05 50 00" "WriteData #5: 0 \\(success\\)"
@@ -76,5 +93,6 @@ add_test(NAME Tool.StatusPageMatchesTheTable COMMAND ${CMAKE_COMMAND} -DTOOL=$<T
 if(TARGET juxhid)
   juxhid_tool_test(RealBuildSendsTheDemoToTheSimBuild TOOL juxhid_tool EXIT 1 ARGS demo EXPECT "juxhid-sim demo")
   juxhid_tool_test(RealBuildKnowsNoSimOptions TOOL juxhid_tool EXIT 2 ARGS --sim-feed 1 list --vendor 1
-    EXPECT "unknown option '--sim-feed'" "usage: juxhid COMMAND")
+    EXPECT "^juxhid: unknown option '--sim-feed'" "Run 'juxhid --help'")
+  juxhid_tool_test(RealBuildNamesItself TOOL juxhid_tool EXIT 0 ARGS --version EXPECT "^juxhid ${PROJECT_VERSION}\n$")
 endif()

@@ -2,12 +2,16 @@
 // exit 2, reports in hex, and the status table as the tool and the docs show it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "args.h"
+#include "hidraw_nodes.h"
 #include "juxhid_status.h"
 #include "listing_text.h"
 #include "status_text.h"
@@ -77,7 +81,10 @@ TEST(ToolCommandLine, EveryIncompleteOrWrongLineIsRefusedWithAReason) {
         {"list", "--vendor", "0x10000"},
         {"list", "--vendor", "0x1A2B", "--index", "0"},
         {"list", "--vendor", "0x1A2B", "extra"},
-        {"list", "--json=yes", "--vendor", "1"},
+        {"list", "--json=maybe", "--vendor", "1"},
+        {"--vendor", "1", "list"},
+        {"list", "--vendor", "1", "--sim-attach"},
+        {"--sim-deny", "both", "list", "--vendor", "1"},
         {"monitor", "--vendor", "1"},
         {"monitor", "--vendor", "1", "--index", "25"},
         {"monitor", "--vendor", "1", "--index", "-1"},
@@ -92,6 +99,40 @@ TEST(ToolCommandLine, EveryIncompleteOrWrongLineIsRefusedWithAReason) {
         for (std::string_view a : args) joined += std::string(a) + " ";
         EXPECT_NE(parse(args).error, "") << "accepted: " << joined;
     }
+}
+
+TEST(ToolCommandLine, HelpAndVersionAreAnswersNotErrors) {
+    for (std::vector<std::string_view> asked : {std::vector<std::string_view>{"--help"}, {"-h"}, {"help"}}) {
+        const ParseOutcome help = parse(asked);
+        EXPECT_EQ(help.error, "");
+        EXPECT_EQ(help.output, usageText(true)) << asked[0];
+    }
+    const ParseOutcome sendHelp = parse({"send", "--help"});
+    EXPECT_EQ(sendHelp.error, "");
+    EXPECT_NE(sendHelp.output.find("--fast"), std::string::npos) << sendHelp.output;
+    EXPECT_EQ(sendHelp.output.find("--markdown"), std::string::npos) << "only send's own options";
+    EXPECT_EQ(parse({"--version"}, false).output, versionText(false));
+    EXPECT_EQ(versionText(false).find("juxhid "), 0u);
+    EXPECT_EQ(parse({"list", "--vendor", "1"}).output, "") << "a command to run prints nothing yet";
+}
+
+TEST(ToolCommandLine, MessagesNameTheWordTheUserTyped) {
+    EXPECT_EQ(parse({"frobnicate"}).error, "unknown command 'frobnicate'");
+    EXPECT_EQ(parse({"codes", "--vendor=1"}).error, "unknown option '--vendor' for 'codes'");
+    EXPECT_EQ(parse({"monitor", "--vendor", "1"}).error, "monitor needs --index N (see: juxhid-sim list --vendor ID)");
+    EXPECT_EQ(parse({"monitor", "--vendor", "1"}, false).error,
+              "monitor needs --index N (see: juxhid list --vendor ID)");
+    EXPECT_NE(parse({"send", "--vendor", "1", "--index", "0", "0a1"}).error.find("not a report in hex: '0a1'"),
+              std::string::npos);
+}
+
+TEST(ToolCommandLine, SimulatedBusOptionsGoBeforeOrAfterTheCommand) {
+    const ParseOutcome after = parse({"list", "--vendor", "1", "--sim-attach", "1:2:3:4:5:6",
+                                      "--sim-attach=1:3:3:4:5:6", "--sim-deny", "write"});
+    ASSERT_EQ(after.error, "");
+    ASSERT_EQ(after.line.simAttach.size(), 2u);
+    EXPECT_EQ(after.line.simAttach[1].productId, 3u);
+    EXPECT_EQ(after.line.simDeny, "write");
 }
 
 TEST(ToolCommandLine, TheRealDeviceBuildKnowsNoSimulatedBusOptions) {
@@ -144,6 +185,27 @@ TEST(ToolListing, TableAndJsonCarryEveryColumn) {
               std::string::npos)
         << json;
     EXPECT_EQ(formatDeviceJson(1, 102, {}), "{\"vendor\": 1, \"status\": 102, \"devices\": []}\n");
+}
+
+TEST(ToolHidrawNodes, NodesAreFoundByTheVendorAndProductInTheirUevent) {
+    namespace fs = std::filesystem;
+    const unsigned unique = std::random_device{}();  // builds may run this test side by side
+    const fs::path root = fs::temp_directory_path() / ("juxhid-tool-hidraw-" + std::to_string(unique));
+    fs::remove_all(root);
+    const auto node = [&](const char* name, const char* uevent) {
+        fs::create_directories(root / name / "device");
+        std::ofstream(root / name / "device" / "uevent") << "DRIVER=hid-generic\n" << uevent << "\nHID_NAME=x\n";
+    };
+    node("hidraw0", "HID_ID=0003:00001A2B:00000001");
+    node("hidraw3", "HID_ID=0003:00001A2B:00000002");
+    node("hidraw7", "HID_ID=0005:00001A2B:00000001");
+    node("hidraw9", "HID_ID=0003:00009999:00000001");
+    fs::create_directories(root / "hidraw5");  // no device folder
+    EXPECT_EQ(hidrawNodesOf(root.string(), 0x1A2B, 1), (std::vector<std::string>{"/dev/hidraw0", "/dev/hidraw7"}));
+    EXPECT_EQ(hidrawNodesOf(root.string(), 0x1A2B, 2), std::vector<std::string>{"/dev/hidraw3"});
+    EXPECT_TRUE(hidrawNodesOf(root.string(), 0x1A2B, 9).empty());
+    EXPECT_TRUE(hidrawNodesOf((root / "absent").string(), 0x1A2B, 1).empty());
+    fs::remove_all(root);
 }
 
 TEST(ToolListing, HexIsLowercasePairsSeparatedBySpaces) {

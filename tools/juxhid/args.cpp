@@ -1,57 +1,20 @@
+// The command line, read with CLI11: subcommands with their own options, the
+// simulated-bus options accepted before or after the command, -h/--help on
+// every level and --version. Values are checked while parsing, so that a bad
+// one is refused before any call into the library.
 #include "args.h"
 
-#include <array>
+#include <CLI/CLI.hpp>
 #include <charconv>
 
 #include "juxhid.h"
 
+#ifndef JUXHID_TOOL_VERSION
+#error "the build defines JUXHID_TOOL_VERSION, the project's version"
+#endif
+
 namespace juxhid::tool {
 namespace {
-
-constexpr std::array kCommands{"list", "monitor", "send", "demo", "codes", "help"};
-
-struct OptionSpec {
-    std::string_view name;
-    bool takesValue;
-    std::string_view commands;  // space-separated; "*" for any
-};
-
-constexpr std::array kOptions{
-    OptionSpec{"--vendor", true, "list monitor send"},
-    OptionSpec{"--index", true, "monitor send"},
-    OptionSpec{"--json", false, "list"},
-    OptionSpec{"--changed", false, "monitor"},
-    OptionSpec{"--fast", false, "send"},
-    OptionSpec{"--markdown", false, "codes"},
-    OptionSpec{"--sim-attach", true, "*"},
-    OptionSpec{"--sim-feed", true, "*"},
-};
-
-bool isCommand(std::string_view word) {
-    for (const char* command : kCommands) {
-        if (word == command) return true;
-    }
-    return false;
-}
-
-bool appliesTo(const OptionSpec& spec, std::string_view command) {
-    if (spec.commands == "*") return true;
-    std::string_view rest = spec.commands;
-    while (!rest.empty()) {
-        const size_t space = rest.find(' ');
-        if (rest.substr(0, space) == command) return true;
-        if (space == std::string_view::npos) break;
-        rest.remove_prefix(space + 1);
-    }
-    return false;
-}
-
-const OptionSpec* findOption(std::string_view name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.name == name) return &spec;
-    }
-    return nullptr;
-}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -64,44 +27,115 @@ bool startsWithHexPrefix(std::string_view text) {
     return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
 }
 
-// Stores one option's value; the message names what was wrong.
-std::string applyOption(CommandLine& line, std::string_view name, std::string_view value) {
-    if (name == "--vendor") {
-        line.vendor = parseNumber(value, 0xFFFF);
-        return line.vendor ? "" : "a vendor id is a 16-bit number, decimal or 0x-hex: '" +
-                                      std::string(value) + "'";
+// A CLI11 check built from one of the parsers below: empty when the text
+// parses, else the message.
+template <typename Parse>
+CLI::Validator textCheck(Parse parse, std::string message) {
+    return CLI::Validator(
+        [parse, message](std::string& text) { return parse(text) ? std::string() : message + ": '" + text + "'"; },
+        "", "");
+}
+
+const auto vendorCheck = textCheck([](std::string_view t) { return parseNumber(t, 0xFFFF).has_value(); },
+                                   "a vendor id is a 16-bit number, decimal or 0x-hex");
+const auto indexCheck = textCheck([](std::string_view t) { return parseNumber(t, JUXHID_MAX_DEVICES - 1).has_value(); },
+                                  "a device index is a number from 0 to 24");
+const auto reportCheck = textCheck([](std::string_view t) { return parseHexReport(t).has_value(); },
+                                   "not a report in hex");
+const auto simDeviceCheck = textCheck([](std::string_view t) { return parseSimDevice(t).has_value(); },
+                                      "--sim-attach wants VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT");
+const auto countCheck = textCheck([](std::string_view t) { return parseNumber(t, 100000).has_value(); },
+                                  "--sim-feed wants a count of reports up to 100000");
+
+// The text the options were given as; turned into values once all parsed.
+struct RawLine {
+    std::string vendor;
+    std::string index;
+    std::vector<std::string> reports;
+    std::vector<std::string> simAttach;
+    std::string simFeed;
+    std::string simDeny;
+};
+
+void addDeviceOptions(CLI::App& command, RawLine& raw, bool needsIndex) {
+    command.add_option("--vendor", raw.vendor, "the vendor id, decimal or 0x-hex (required)")
+        ->check(vendorCheck)
+        ->type_name("ID");
+    if (needsIndex) {
+        command.add_option("--index", raw.index, "the device's index from 'list', 0 to 24 (required)")
+            ->check(indexCheck)
+            ->type_name("N");
     }
-    if (name == "--index") {
-        auto index = parseNumber(value, JUXHID_MAX_DEVICES - 1);
-        if (index) line.index = static_cast<int32_t>(*index);
-        return index ? "" : "a device index is a number from 0 to 24: '" + std::string(value) + "'";
+}
+
+void addCommands(CLI::App& app, CommandLine& line, RawLine& raw) {
+    CLI::App* list = app.add_subcommand("list", "the vendor's attached devices");
+    addDeviceOptions(*list, raw, false);
+    list->add_flag("--json", line.json, "one line of JSON, also when the listing fails");
+
+    CLI::App* monitor = app.add_subcommand("monitor", "print each input report until the device is unplugged");
+    addDeviceOptions(*monitor, raw, true);
+    monitor->add_flag("--changed", line.changed, "only reports whose contents changed");
+
+    CLI::App* send = app.add_subcommand("send", "send output reports through the paced queue");
+    addDeviceOptions(*send, raw, true);
+    send->add_flag("--fast", line.fast, "FastWrite, paced 5 ms apart, instead of WriteData's 50 ms");
+    send->add_option("HEX", raw.reports, "one report each, report-ID byte first (01ff00 or 01:ff:00)")
+        ->check(reportCheck);
+
+    app.add_subcommand("demo", "a tour of the library on the simulated bus");
+    CLI::App* codes = app.add_subcommand("codes", "every status code and its meaning");
+    codes->add_flag("--markdown", line.markdown, "the page docs/status-codes.md is generated from");
+    app.add_subcommand("help", "this text");
+}
+
+void addSimOptions(CLI::App& app, RawLine& raw) {
+    app.add_option("--sim-attach", raw.simAttach, "attach a device (repeatable)")
+        ->check(simDeviceCheck)
+        ->type_name("VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT")
+        ->allow_extra_args(false)
+        ->group("Simulated bus");
+    app.add_option("--sim-feed", raw.simFeed, "monitor: the device sends N reports 20 ms apart, then unplugs")
+        ->check(countCheck)
+        ->type_name("N")
+        ->group("Simulated bus");
+    app.add_option("--sim-deny", raw.simDeny, "opening the devices for reading or writing is refused as denied")
+        ->check(CLI::IsMember({"read", "write"}))
+        ->type_name("read|write")
+        ->group("Simulated bus");
+}
+
+// Turns the checked text into values.
+void applyRaw(const RawLine& raw, CommandLine& line) {
+    if (!raw.vendor.empty()) line.vendor = parseNumber(raw.vendor, 0xFFFF);
+    if (!raw.index.empty()) line.index = static_cast<int32_t>(*parseNumber(raw.index, JUXHID_MAX_DEVICES - 1));
+    for (const std::string& report : raw.reports) line.reports.push_back(*parseHexReport(report));
+    for (const std::string& device : raw.simAttach) line.simAttach.push_back(*parseSimDevice(device));
+    if (!raw.simFeed.empty()) line.simFeed = static_cast<int32_t>(*parseNumber(raw.simFeed, 100000));
+    line.simDeny = raw.simDeny;
+}
+
+// The first word no option or command took, in the user's terms.
+std::string describeExtra(const std::string& extra, const std::string& command) {
+    if (extra.starts_with("-")) {
+        const std::string name = extra.substr(0, extra.find('='));
+        return command.empty() ? "unknown option '" + name + "'"
+                               : "unknown option '" + name + "' for '" + command + "'";
     }
-    if (name == "--sim-attach") {
-        auto spec = parseSimDevice(value);
-        if (spec) line.simAttach.push_back(*spec);
-        return spec ? "" : "--sim-attach wants VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT";
-    }
-    if (name == "--sim-feed") {
-        auto count = parseNumber(value, 100000);
-        if (count) line.simFeed = static_cast<int32_t>(*count);
-        return count ? "" : "--sim-feed wants a count of reports";
-    }
-    if (name == "--json") line.json = true;
-    if (name == "--changed") line.changed = true;
-    if (name == "--fast") line.fast = true;
-    if (name == "--markdown") line.markdown = true;
-    return "";
+    return command.empty() ? "unknown command '" + extra + "'" : "unexpected argument '" + extra + "'";
 }
 
 // What each command needs beyond the options it accepts.
-std::string checkComplete(const CommandLine& line) {
+std::string checkComplete(const CommandLine& line, bool simBuild) {
     const std::string& c = line.command;
     if (c.empty()) return "no command given";
     const bool needsDevice = c == "monitor" || c == "send";
     if ((needsDevice || c == "list") && !line.vendor) {
         return c + " needs --vendor ID: the library lists one vendor's devices at a time";
     }
-    if (needsDevice && !line.index) return c + " needs --index N (see: juxhid list --vendor ID)";
+    if (needsDevice && !line.index) {
+        return c + " needs --index N (see: " + programName(simBuild) + " list --vendor ID)";
+    }
     if (c == "send" && line.reports.empty()) return "send needs at least one report in hex";
     return "";
 }
@@ -155,55 +189,54 @@ std::optional<SimDeviceSpec> parseSimDevice(std::string_view text) {
     return SimDeviceSpec{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
 }
 
-ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool simOptions) {
+std::string programName(bool simBuild) { return simBuild ? "juxhid-sim" : "juxhid"; }
+
+std::string versionText(bool simBuild) {
+    return programName(simBuild) + " " + JUXHID_TOOL_VERSION + "\n";
+}
+
+ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool simBuild) {
     ParseOutcome out;
-    CommandLine& line = out.line;
-    std::vector<std::pair<std::string_view, std::string_view>> options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (!arg.starts_with("--")) {
-            if (line.command.empty() && isCommand(arg)) {
-                line.command = std::string(arg);
-            } else if (line.command == "send") {
-                auto report = parseHexReport(arg);
-                if (!report) return {line, "not a report in hex: '" + std::string(arg) + "'"};
-                line.reports.push_back(std::move(*report));
-            } else {
-                return {line, line.command.empty() ? "unknown command '" + std::string(arg) + "'"
-                                                   : "unexpected argument '" + std::string(arg) + "'"};
-            }
-            continue;
-        }
-        const size_t equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        const OptionSpec* spec = findOption(name);
-        if (!spec || (!simOptions && name.starts_with("--sim-"))) {
-            return {line, "unknown option '" + std::string(name) + "'"};
-        }
-        std::string_view value;
-        if (equals != std::string_view::npos) {
-            if (!spec->takesValue) return {line, std::string(name) + " takes no value"};
-            value = arg.substr(equals + 1);
-        } else if (spec->takesValue) {
-            if (i + 1 >= args.size()) return {line, std::string(name) + " needs a value"};
-            value = args[++i];
-        }
-        options.emplace_back(name, value);
+    RawLine raw;
+    CLI::App app("a host application of the JUXHID library", programName(simBuild));
+    app.fallthrough();   // the simulated-bus options also after the command
+    app.allow_extras();  // collected and named below, in the user's order
+    app.set_version_flag("--version", versionText(simBuild));
+    addCommands(app, out.line, raw);
+    if (simBuild) addSimOptions(app, raw);
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForVersion& version) {
+        out.output = version.what();
+        return out;
+    } catch (const CLI::CallForHelp&) {
+        // The top level shows the overview; a command its own options.
+        out.output = app.get_subcommands().empty() ? usageText(simBuild) : app.help();
+        return out;
+    } catch (const CLI::ParseError& error) {
+        out.error = error.what();
+        return out;
     }
-    for (const auto& [name, value] : options) {
-        if (!appliesTo(*findOption(name), line.command)) {
-            return {line, std::string(name) + " does not apply to '" + line.command + "'"};
-        }
-        std::string error = applyOption(line, name, value);
-        if (!error.empty()) return {line, error};
+    for (const CLI::App* command : app.get_subcommands()) out.line.command = command->get_name();
+    const std::vector<std::string> extras = app.remaining(true);
+    if (!extras.empty()) {
+        out.error = describeExtra(extras.front(), out.line.command);
+        return out;
     }
-    out.error = checkComplete(line);
+    if (out.line.command == "help") {
+        out.output = usageText(simBuild);
+        return out;
+    }
+    applyRaw(raw, out.line);
+    out.error = checkComplete(out.line, simBuild);
     return out;
 }
 
 std::string usageText(bool simBuild) {
-    std::string text = std::string("usage: ") + (simBuild ? "juxhid-sim" : "juxhid") +
-                       " COMMAND [OPTIONS]\n"
+    const std::string name = programName(simBuild);
+    std::string text = "usage: " + name + " COMMAND [OPTIONS]\n"
         "\n"
         "  list    --vendor ID [--json]           the vendor's attached devices\n"
         "  monitor --vendor ID --index N [--changed]\n"
@@ -212,7 +245,8 @@ std::string usageText(bool simBuild) {
         "                                         send output reports through the paced queue\n"
         "  demo                                   a tour on the simulated bus\n"
         "  codes   [--markdown]                   every status code and its meaning\n"
-        "  help                                   this text\n"
+        "  help, -h, --help                       this text (COMMAND --help: its options)\n"
+        "  --version                              the program's version\n"
         "\n"
         "ID is decimal or 0x-hex (0x1A2B). N is the index from 'list'. HEX is one\n"
         "report, report-ID byte first (01ff00 or 01:ff:00); a shorter report is\n"
@@ -223,7 +257,8 @@ std::string usageText(bool simBuild) {
             "\n"
             "This build runs on the simulated bus; devices exist only once attached:\n"
             "  --sim-attach VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT   (repeatable)\n"
-            "  --sim-feed N   monitor: the device sends N reports 20 ms apart, then unplugs\n";
+            "  --sim-feed N   monitor: the device sends N reports 20 ms apart, then unplugs\n"
+            "  --sim-deny read|write   opening a device that way is refused as denied\n";
     }
     return text;
 }

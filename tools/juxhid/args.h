@@ -1,5 +1,6 @@
 // The tool's command line: what the user asked for, checked before any call
-// into the library, so that a bad argument always ends with usage and exit 2.
+// into the library, so that a bad argument always ends with exit 2 before the
+// library is touched.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +26,7 @@ struct SimDeviceSpec {
 };
 
 struct CommandLine {
-    std::string command;  // list, monitor, send, demo, codes, help
+    std::string command;  // list, monitor, send, demo, codes
     std::optional<uint32_t> vendor;
     std::optional<int32_t> index;
     bool json = false;
@@ -36,15 +37,24 @@ struct CommandLine {
     // Hidden options of the simulated-bus build, for scripted runs.
     std::vector<SimDeviceSpec> simAttach;
     int32_t simFeed = 0;
+    std::string simDeny;  // "read" or "write": the bus refuses such opens as denied
 };
 
 struct ParseOutcome {
     CommandLine line;
-    std::string error;  // empty when the line is usable
+    std::string error;   // why the line is refused (exit 2); empty when usable
+    std::string output;  // help or version text to print (exit 0) instead of running
 };
 
-// Parses argv[1..]. `simOptions` says whether the --sim-* options exist.
-ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool simOptions);
+// Parses argv[1..]. `simBuild` says whether the --sim-* options exist and
+// which program the messages name.
+ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool simBuild);
+
+// "juxhid-sim" or "juxhid": how the program names itself in what it prints.
+std::string programName(bool simBuild);
+
+// "juxhid-sim 0.1.0\n".
+std::string versionText(bool simBuild);
 
 // A number in decimal or with a 0x prefix in hex, at most `max`.
 std::optional<uint32_t> parseNumber(std::string_view text, uint32_t max);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "args.h"
 
@@ -21,6 +22,10 @@ void benchInterfaceReady(const CommandLine& line, int32_t index);
 
 // send: every report was handed to the library and the queue has drained.
 void benchReportsSent(const CommandLine& line, int32_t index);
+
+// An open of the vendor's product was refused for access: the device's path
+// where this build can name it, and how access is granted.
+std::string benchAccessAdvice(uint32_t vendor, uint32_t productId);
 
 // After the command: nothing the bench started is left running.
 void benchFinish();

@@ -8,6 +8,7 @@
 #include "bench.h"
 #include "commands.h"
 #include "device_session.h"
+#include "messages.h"
 #include "report_printer.h"
 #include "status_text.h"
 
@@ -24,7 +25,7 @@ int runMonitor(const CommandLine& line) {
     OpenInterface device;
     if (!device.open(*line.vendor, *line.index)) return kExitFailed;
     if (device.readLength() <= 0) {
-        std::fprintf(stderr, "juxhid: index %d has no input reports to monitor\n", static_cast<int>(device.index()));
+        complain("index %d has no input reports to monitor", static_cast<int>(device.index()));
         return kExitFailed;
     }
     std::printf("monitoring index %d, %s input reports of %d bytes (Ctrl-C stops)\n"

@@ -9,6 +9,7 @@
 #include "device_session.h"
 #include "juxhid.h"
 #include "listing_text.h"
+#include "messages.h"
 #include "status_text.h"
 
 namespace juxhid::tool {
@@ -26,8 +27,8 @@ std::chrono::milliseconds queueDrainTime(size_t reports, bool fast) {
 bool fitReports(const CommandLine& line, size_t writeLength, std::vector<std::vector<uint8_t>>& out) {
     for (size_t i = 0; i < line.reports.size(); ++i) {
         if (line.reports[i].size() > writeLength) {
-            std::fprintf(stderr, "juxhid: report %zu has %zu bytes; index %d takes %zu\n", i + 1,
-                         line.reports[i].size(), static_cast<int>(*line.index), writeLength);
+            complain("report %zu has %zu bytes; index %d takes %zu", i + 1, line.reports[i].size(),
+                     static_cast<int>(*line.index), writeLength);
             return false;
         }
         out.push_back(line.reports[i]);
@@ -42,11 +43,14 @@ int runSend(const CommandLine& line) {
     OpenInterface device;
     if (!device.open(*line.vendor, *line.index)) return kExitFailed;
     if (device.writeLength() <= 0) {
-        std::fprintf(stderr, "juxhid: index %d has no output reports\n", static_cast<int>(*line.index));
+        complain("index %d has no output reports", static_cast<int>(*line.index));
         return kExitFailed;
     }
     std::vector<std::vector<uint8_t>> reports;
-    if (!fitReports(line, static_cast<size_t>(device.writeLength()), reports)) return kExitUsage;
+    // Only the opened device knows its report length, so a report too long for
+    // it is the device's refusal (1), not a bad argument (2): by now the
+    // library has been called.
+    if (!fitReports(line, static_cast<size_t>(device.writeLength()), reports)) return kExitFailed;
 
     const char* writer = line.fast ? "FastWrite" : "WriteData";
     const auto start = std::chrono::steady_clock::now();

@@ -1,9 +1,10 @@
 #include "device_session.h"
 
-#include <cstdio>
 
+#include "bench.h"
 #include "juxhid.h"
 #include "juxhid_status.h"
+#include "messages.h"
 #include "status_text.h"
 
 namespace juxhid::tool {
@@ -35,13 +36,12 @@ bool OpenInterface::open(uint32_t vendor, int32_t index) {
     std::vector<ListedDevice> devices;
     const int32_t listed = listVendorDevices(vendor, devices);
     if (listed != JUXHID_OK) {
-        std::fprintf(stderr, "juxhid: listing vendor 0x%04X: %s\n", static_cast<unsigned>(vendor),
-                     describeStatus(listed).c_str());
+        complain("listing vendor 0x%04X: %s", static_cast<unsigned>(vendor), describeStatus(listed).c_str());
         return false;
     }
     if (index >= static_cast<int32_t>(devices.size())) {
-        std::fprintf(stderr, "juxhid: vendor 0x%04X has %zu device(s); there is no index %d\n",
-                     static_cast<unsigned>(vendor), devices.size(), static_cast<int>(index));
+        complain("vendor 0x%04X has %zu device(s); there is no index %d", static_cast<unsigned>(vendor),
+                 devices.size(), static_cast<int>(index));
         return false;
     }
     const int32_t status = SetupInterface(index);
@@ -49,8 +49,10 @@ bool OpenInterface::open(uint32_t vendor, int32_t index) {
     // what the opening created until CloseInterface gives it back.
     if (status != JUXHID_OPEN_BAD_INDEX) index_ = index;
     if (status != JUXHID_OK) {
-        std::fprintf(stderr, "juxhid: opening index %d: %s\n", static_cast<int>(index),
-                     describeStatus(status).c_str());
+        complain("opening index %d: %s", static_cast<int>(index), describeStatus(status).c_str());
+        if (status == JUXHID_OPEN_READ_DENIED || status == JUXHID_OPEN_WRITE_DENIED) {
+            complain("%s", benchAccessAdvice(vendor, devices[static_cast<size_t>(index)].productId).c_str());
+        }
         return false;
     }
     readLength_ = GetReadLength(index);

@@ -29,12 +29,17 @@ int main(int argc, char** argv) {
     const bool simulated = benchIsSimulated();
     const ParseOutcome parsed = parseCommandLine(args, simulated);
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n\n%s", simulated ? "juxhid-sim" : "juxhid", parsed.error.c_str(),
-                     usageText(simulated).c_str());
+        const std::string name = programName(simulated);
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), parsed.error.c_str());
+        if (args.empty()) {
+            std::fprintf(stderr, "\n%s", usageText(simulated).c_str());
+        } else {
+            std::fprintf(stderr, "Run '%s --help' for the commands and their options.\n", name.c_str());
+        }
         return kExitUsage;
     }
-    if (parsed.line.command == "help") {
-        std::fputs(usageText(simulated).c_str(), stdout);
+    if (!parsed.output.empty()) {
+        std::fputs(parsed.output.c_str(), stdout);
         return kExitOk;
     }
     if (!benchPrepare(parsed.line)) return kExitFailed;

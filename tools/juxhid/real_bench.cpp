@@ -4,6 +4,7 @@
 
 #include "bench.h"
 #include "commands.h"
+#include "hidraw_nodes.h"
 
 namespace juxhid::tool {
 
@@ -13,11 +14,28 @@ void benchInterfaceReady(const CommandLine&, int32_t) {}
 void benchReportsSent(const CommandLine&, int32_t) {}
 void benchFinish() {}
 
+std::string benchAccessAdvice(uint32_t vendor, uint32_t productId) {
+#if defined(__linux__)
+    const std::vector<std::string> nodes = hidrawNodesOf("/sys/class/hidraw", vendor, productId);
+    std::string where = "its /dev/hidraw* node was not found";
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        where = (i == 0 ? (nodes.size() == 1 ? "the device is " : "the device is one of ") : where + ", ") + nodes[i];
+    }
+    return where +
+           "; this user may not open it. A udev rule grants access: see \"Giving a user access to the "
+           "devices\" in docs/linux.md";
+#else
+    (void)vendor;
+    (void)productId;
+    return "another program may hold the device open exclusively, or this user may not open it";
+#endif
+}
+
 int runDemo(const CommandLine&) {
-    std::fputs("The demo attaches a simulated device, so it runs in the simulated-bus build:\n"
+    std::fputs("juxhid: the demo attaches a simulated device, so it runs in the simulated-bus build:\n"
                "    juxhid-sim demo\n"
                "This build talks to real devices; start with: juxhid list --vendor ID\n",
-               stdout);
+               stderr);
     return kExitFailed;
 }
 

@@ -8,6 +8,7 @@
 #include "juxhid.h"
 #include "juxhid_status.h"
 #include "listing_text.h"
+#include "messages.h"
 #include "status_text.h"
 
 namespace juxhid::tool {
@@ -54,7 +55,7 @@ bool printReportsOf(int32_t index, int32_t readLength, bool changedOnly, const c
     int32_t status = SetErrorCallback(index, noteDeviceGone);
     if (status == JUXHID_OK) status = SetDataCallback(index, changedOnly ? 2u : 1u, printReport);
     if (status == JUXHID_OK) return true;
-    std::fprintf(stderr, "juxhid: installing the callbacks: %s\n", describeStatus(status).c_str());
+    complain("installing the callbacks: %s", describeStatus(status).c_str());
     return false;
 }
 

@@ -2,11 +2,13 @@
 // on it, --sim-feed makes a monitored device send reports and then unplug,
 // and send shows when each report reached the device.
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "bench.h"
 #include "juxhid_sim.h"
+#include "messages.h"
 #include "sim_outputs.h"
 
 namespace juxhid::tool {
@@ -15,6 +17,7 @@ namespace {
 struct AttachedDevice {
     int32_t id;
     SimDeviceSpec spec;
+    std::string path;
 };
 
 std::vector<AttachedDevice> g_attached;
@@ -44,22 +47,54 @@ void feed(AttachedDevice device, int32_t count) {
     juxsim_detach(device.id);
 }
 
+// --sim-deny: every open for reading (or writing) fails as access denied.
+bool denyOpens(const std::string& which) {
+    if (which.empty()) return true;
+    constexpr uint32_t kAccessDenied = 5;
+    const JuxsimFault fault{which == "read" ? JUXSIM_CALL_OPEN_READ : JUXSIM_CALL_OPEN_WRITE,
+                            JUXSIM_THREAD_ANY, 0, 0, -1, kAccessDenied, 0};
+    return juxsim_fault_arm(&fault) > 0;
+}
+
+std::string simPath(const SimDeviceSpec& spec, size_t order) {
+    char path[64];
+    std::snprintf(path, sizeof path, "sim/vid_%04x&pid_%04x/%zu", static_cast<unsigned>(spec.vendorId),
+                  static_cast<unsigned>(spec.productId), order);
+    return path;
+}
+
 }  // namespace
 
 bool benchIsSimulated() { return true; }
 
 bool benchPrepare(const CommandLine& line) {
     for (const SimDeviceSpec& spec : line.simAttach) {
-        const JuxsimDeviceInfo info{spec.vendorId,    spec.productId,    spec.usagePage, spec.usage,
-                                    spec.inputLength, spec.outputLength, nullptr};
+        std::string path = simPath(spec, g_attached.size());
+        const JuxsimDeviceInfo info{spec.vendorId,    spec.productId,    spec.usagePage,
+                                    spec.usage,       spec.inputLength,  spec.outputLength, path.c_str()};
         const int32_t id = juxsim_attach(&info);
         if (id <= 0) {
-            std::fprintf(stderr, "juxhid-sim: the simulated bus refused a device\n");
+            complain("the simulated bus refused a device");
             return false;
         }
-        g_attached.push_back({id, spec});
+        g_attached.push_back({id, spec, std::move(path)});
+    }
+    if (!denyOpens(line.simDeny)) {
+        complain("the simulated bus refused --sim-deny %s", line.simDeny.c_str());
+        return false;
     }
     return true;
+}
+
+std::string benchAccessAdvice(uint32_t vendor, uint32_t productId) {
+    std::string where = "no attached device has that product";
+    for (const AttachedDevice& device : g_attached) {
+        if (device.spec.vendorId == vendor && device.spec.productId == productId) {
+            where = "the device is " + device.path + " on the simulated bus, refused by --sim-deny";
+            break;
+        }
+    }
+    return where + ". With real devices on Linux a udev rule grants access: see docs/linux.md";
 }
 
 void benchInterfaceReady(const CommandLine& line, int32_t index) {

@@ -1,7 +1,8 @@
 """Python access to the JUXHID library through ctypes.
 
     import juxhid
-    lib = juxhid.Library()              # $JUXHID_LIBRARY, else the build's own
+    lib = juxhid.Library()              # $JUXHID_LIBRARY, else the build's own,
+                                        # else the installed libjuxhid.so.0
     for device in lib.list_devices(0x1A2B):
         print(device)
 
@@ -10,10 +11,12 @@ devices without hardware. Failed calls raise JuxhidError, which carries the
 status code and its meaning from the library's status table.
 """
 
+__version__ = "0.1.0"
+
 from .library import Device, Library
 from .sim import Output, SimCall, SimCounts, SimThread, SimulatedBus
 from .status import TABLE as STATUS_TABLE
 from .status import JuxhidError, Status, StatusCode, describe
 
-__all__ = ["Device", "JuxhidError", "Library", "Output", "STATUS_TABLE", "SimCall", "SimCounts",
+__all__ = ["__version__", "Device", "JuxhidError", "Library", "Output", "STATUS_TABLE", "SimCall", "SimCounts",
            "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]

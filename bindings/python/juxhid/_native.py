@@ -3,11 +3,26 @@
 import ctypes
 import os
 import sys
+from typing import Dict, List, Optional, Tuple, Union
 
-# On 32-bit Windows the library's functions and callbacks are __stdcall.
-STDCALL = sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4
-FUNCTYPE = ctypes.WINFUNCTYPE if STDCALL else ctypes.CFUNCTYPE
-_LOADER = ctypes.WinDLL if STDCALL else ctypes.CDLL
+Path = Union[str, "os.PathLike[str]"]
+
+
+def calling_convention(platform: str, pointer_size: int) -> str:
+    """'stdcall' or 'cdecl': how the library built for `platform` calls.
+
+    The 32-bit Windows DLL declares every function and callback __stdcall;
+    the 64-bit DLL and every other build use the platform's one convention.
+    The choice follows the Python process's own pointer size, since a process
+    can load only a library built for its own width."""
+    return "stdcall" if platform == "win32" and pointer_size == 4 else "cdecl"
+
+
+CONVENTION = calling_convention(sys.platform, ctypes.sizeof(ctypes.c_void_p))
+STDCALL = CONVENTION == "stdcall"
+# ctypes offers WinDLL and WINFUNCTYPE only on Windows.
+FUNCTYPE = ctypes.WINFUNCTYPE if STDCALL else ctypes.CFUNCTYPE  # type: ignore[attr-defined]
+_LOADER = ctypes.WinDLL if STDCALL else ctypes.CDLL  # type: ignore[attr-defined]
 
 MAX_DEVICES = 25
 
@@ -75,10 +90,25 @@ _SIM_FUNCTIONS = {
 }
 
 
-def _built_library(sim):
+# What the dynamic loader is asked for when nothing names a file: the name a
+# shared library is installed under (its SONAME on Linux).
+SYSTEM_NAMES = {
+    ("win32", False): "juxhid.dll",
+    ("win32", True): "juxhid_sim.dll",
+    ("darwin", False): "libjuxhid.0.dylib",
+    ("darwin", True): "libjuxhid_sim.0.dylib",
+}
+
+
+def system_name(sim: bool, platform: str = sys.platform) -> str:
+    """The library's name for the platform's dynamic loader to search for."""
+    return SYSTEM_NAMES.get((platform, sim), "libjuxhid_sim.so.0" if sim else "libjuxhid.so.0")
+
+
+def _built_library(sim: bool) -> Optional[str]:
     """The library that this package was built or installed beside, if any."""
     try:
-        from . import _site
+        from . import _site  # written by the CMake build and install only
     except ImportError:
         return None
     path = _site.SIM_LIBRARY if sim else _site.LIBRARY
@@ -87,23 +117,36 @@ def _built_library(sim):
     return path or None
 
 
-def find_library(path=None, sim=False):
-    """The path to load: the argument, else $JUXHID_LIBRARY, else the build's own."""
-    chosen = path or os.environ.get("JUXHID_LIBRARY") or _built_library(sim)
-    if not chosen:
-        kind = "simulated-bus" if sim else "real-device"
-        raise OSError("no %s library known: pass its path or set JUXHID_LIBRARY" % kind)
-    return os.fspath(chosen)
+def environment_variable(sim: bool) -> str:
+    """The variable that names the library to load: one per kind, so that a
+    real-device library named for Library() never stands in for the
+    simulated bus."""
+    return "JUXHID_SIM_LIBRARY" if sim else "JUXHID_LIBRARY"
 
 
-def _bind(dll, table):
+def find_library(path: Optional[Path] = None, sim: bool = False) -> Tuple[str, str]:
+    """(what to load, where that choice came from): the argument, else the
+    environment variable of its kind, else the library the package was built
+    or installed beside, else the installed name for the dynamic loader."""
+    if path:
+        return os.fspath(path), "the path passed"
+    variable = environment_variable(sim)
+    if os.environ.get(variable):
+        return os.environ[variable], "$" + variable
+    built = _built_library(sim)
+    if built:
+        return built, "the library this package was built or installed beside"
+    return system_name(sim), "the dynamic loader's search path"
+
+
+def _bind(dll: ctypes.CDLL, table: Dict[str, Tuple[object, List[object]]]) -> None:
     for name, (restype, argtypes) in table.items():
         function = getattr(dll, name)
         function.restype = restype
         function.argtypes = argtypes
 
 
-def load(path):
+def load(path: str) -> ctypes.CDLL:
     """Loads the library and declares every exported function's signature."""
     dll = _LOADER(path)
     _bind(dll, _FUNCTIONS)
@@ -112,5 +155,7 @@ def load(path):
     return dll
 
 
-def has_simulated_bus(dll):
+def has_simulated_bus(dll: ctypes.CDLL) -> bool:
+    """Whether the loaded library is the simulated-bus build."""
     return hasattr(dll, "juxsim_attach")
+

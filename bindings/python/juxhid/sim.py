@@ -4,24 +4,33 @@ wrote to them, unplug them, and make platform calls fail on purpose."""
 
 import ctypes
 import enum
-from typing import NamedTuple
+from typing import List, NamedTuple, Optional, Tuple, Union
 
-from . import _native, _tables
+Buffer = Union[bytes, bytearray, memoryview]
+
+from . import _native
+from ._generated import SIM_CALLS, SIM_THREADS
 
 # SimCall.OPEN_READ, SimThread.READER, ... from the simulated bus's header.
 SimCall = enum.IntEnum("SimCall", [(name[len("JUXSIM_CALL_"):], value)
-                                   for name, value in _tables.SIM_CALLS
+                                   for name, value in SIM_CALLS
                                    if not name.endswith("_END_")])
 SimThread = enum.IntEnum("SimThread", [(name[len("JUXSIM_THREAD_"):], value)
-                                       for name, value in _tables.SIM_THREADS])
+                                       for name, value in SIM_THREADS])
+SimCall.__doc__ = "The platform calls a fault can make fail (juxhid_sim.h's JuxsimCall)."
+SimThread.__doc__ = "The threads a fault can be limited to (juxhid_sim.h's JuxsimThread)."
 
 
 class Output(NamedTuple):
+    """One output report as it reached a simulated device, and when."""
+
     data: bytes
     timestamp_ns: int  # on the clock of SimulatedBus.now_ns()
 
 
 class SimCounts(NamedTuple):
+    """What the library holds of the platform, by kind."""
+
     device_lists: int
     handles: int
     preparsed: int
@@ -32,7 +41,7 @@ class SimCounts(NamedTuple):
     allocations: int
     message_boxes: int
 
-    def held(self):
+    def held(self) -> Tuple[int, ...]:
         """The platform objects alone, without the message-box tally."""
         return self[:-1]
 
@@ -41,32 +50,35 @@ _OUTPUT_CAPACITY = 65536  # any 16-bit report length
 
 
 class SimulatedBus:
-    def __init__(self, dll):
+    """The bus of a loaded simulated-bus library (Library(sim=True).sim)."""
+
+    def __init__(self, dll: ctypes.CDLL) -> None:
+        """Wraps the loaded library; Library makes this, not the caller."""
         self._dll = dll
 
     @staticmethod
-    def _known(result, device):
+    def _known(result: int, device: int) -> int:
         if result < 0:
             raise ValueError("no simulated device %r" % (device,))
         return result
 
-    def attach(self, vendor_id, product_id, *, usage_page=0xFF00, usage=1, input_length=0,
-               output_length=0, path=None):
+    def attach(self, vendor_id: int, product_id: int, *, usage_page: int = 0xFF00, usage: int = 1,
+               input_length: int = 0, output_length: int = 0, path: Optional[str] = None) -> int:
         """Puts a device at the end of the bus's list; returns its id."""
         info = _native.JuxsimDeviceInfo(vendor_id, product_id, usage_page, usage, input_length,
                                         output_length, path.encode() if path else None)
         return self._dll.juxsim_attach(ctypes.byref(info))
 
-    def detach(self, device):
+    def detach(self, device: int) -> None:
         """Unplugs the device: its pending and later transfers fail."""
         self._known(self._dll.juxsim_detach(device), device)
 
-    def deliver(self, device, report):
+    def deliver(self, device: int, report: Buffer) -> int:
         """Sends one input report; returns how many read handles it reached."""
         data = bytes(report)
         return self._known(self._dll.juxsim_deliver(device, data, len(data)), device)
 
-    def take_output(self, device):
+    def take_output(self, device: int) -> Optional[Output]:
         """The oldest output report written to the device and not taken yet, or None."""
         buffer = ctypes.create_string_buffer(_OUTPUT_CAPACITY)
         length, stamp = _native.c_uint32(), _native.c_uint64()
@@ -74,25 +86,27 @@ class SimulatedBus:
             device, buffer, _OUTPUT_CAPACITY, ctypes.byref(length), ctypes.byref(stamp)), device)
         return Output(buffer.raw[:length.value], stamp.value) if taken else None
 
-    def outputs(self, device):
+    def outputs(self, device: int) -> List[Output]:
         """Takes every output report the device holds, oldest first."""
         taken = []
         while (output := self.take_output(device)) is not None:
             taken.append(output)
         return taken
 
-    def output_count(self, device):
+    def output_count(self, device: int) -> int:
+        """How many output reports the device holds, not taken yet."""
         return self._known(self._dll.juxsim_output_count(device), device)
 
-    def set_write_delay(self, device, ms):
+    def set_write_delay(self, device: int, ms: int) -> None:
         """Makes each later write to the device take `ms` milliseconds."""
         self._known(self._dll.juxsim_set_write_delay(device, ms), device)
 
-    def now_ns(self):
+    def now_ns(self) -> int:
+        """The bus's clock, in nanoseconds, that output timestamps use."""
         return self._dll.juxsim_now_ns()
 
-    def arm_fault(self, call, *, error=0, thread=SimThread.ANY, device=0, skip=0, count=1,
-                  short_count=0):
+    def arm_fault(self, call: int, *, error: int = 0, thread: int = SimThread.ANY, device: int = 0,
+                  skip: int = 0, count: int = 1, short_count: int = 0) -> int:
         """Makes matching platform calls fail; returns the fault's id."""
         fault = _native.JuxsimFault(int(call), int(thread), device, skip, count, error, short_count)
         fault_id = self._dll.juxsim_fault_arm(ctypes.byref(fault))
@@ -100,25 +114,26 @@ class SimulatedBus:
             raise ValueError("the simulated bus refused the fault %r" % (fault,))
         return fault_id
 
-    def fault_fired(self, fault_id):
+    def fault_fired(self, fault_id: int) -> int:
         """How often the fault has made a call fail so far."""
         return self._known(self._dll.juxsim_fault_fired(fault_id), fault_id)
 
-    def clear_faults(self):
+    def clear_faults(self) -> None:
+        """Disarms every fault."""
         self._dll.juxsim_fault_clear()
 
-    def counts(self):
+    def counts(self) -> SimCounts:
         """What the library holds of the platform right now."""
         counts = _native.JuxsimCounts()
         self._dll.juxsim_counts(ctypes.byref(counts))
         return SimCounts(*(getattr(counts, name) for name, _ in _native.JuxsimCounts._fields_))
 
-    def last_message_box(self):
+    def last_message_box(self) -> Tuple[str, str]:
         """(text, caption) of the last message box the library showed."""
         text, caption = ctypes.create_string_buffer(512), ctypes.create_string_buffer(512)
         self._dll.juxsim_last_message_box(text, 512, caption, 512)
         return text.value.decode(errors="replace"), caption.value.decode(errors="replace")
 
-    def reset(self):
+    def reset(self) -> None:
         """Detaches every device, disarms every fault, forgets outputs."""
         self._dll.juxsim_reset()

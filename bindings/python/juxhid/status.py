@@ -1,30 +1,33 @@
 """The library's status codes, read from its one status table."""
 
 import enum
-from typing import NamedTuple
+from typing import NamedTuple, Optional
 
-from . import _tables
+from ._generated import STATUS
 
 
 class Status(NamedTuple):
+    """One entry of the status table."""
+
     code: int
     name: str
     meaning: str
 
 
-TABLE = tuple(Status(*entry) for entry in _tables.STATUS)
+TABLE = tuple(Status(*entry) for entry in STATUS)
 _BY_CODE = {status.code: status for status in TABLE}
 
 # StatusCode.READ_DEVICE_GONE == 307, one member per code of the table.
 StatusCode = enum.IntEnum("StatusCode", [(s.name[len("JUXHID_"):], s.code) for s in TABLE])
+StatusCode.__doc__ = "Every status code of the library, named as in juxhid_status.h without JUXHID_."
 
 
-def lookup(code):
+def lookup(code: int) -> Optional[Status]:
     """The table's entry for `code`, or None for a code the library never returns."""
     return _BY_CODE.get(code)
 
 
-def describe(code):
+def describe(code: int) -> str:
     """'206 JUXHID_OPEN_READ_DENIED: opening the device for reading was denied'."""
     status = lookup(code)
     if status is None:
@@ -35,7 +38,13 @@ def describe(code):
 class JuxhidError(Exception):
     """A library function answered a status other than success."""
 
-    def __init__(self, function, code):
+    function: str
+    code: int
+    name: Optional[str]
+    meaning: str
+
+    def __init__(self, function: str, code: int) -> None:
+        """The failed call's name and the status it answered."""
         self.function = function
         self.code = code
         status = lookup(code)

@@ -8,6 +8,7 @@ import threading
 import unittest
 
 from juxhid import StatusCode
+from juxhid.library import ends_delivery
 from support import SimTestCase, eventually
 
 
@@ -64,6 +65,26 @@ class Callbacks(SimTestCase):
         for _ in range(3):
             self.sim.deliver(device, bytes([0, 7] + [0] * 7))
         self.assertFalse(eventually(lambda: seen.count() > 1, limit=0.3))
+
+    def test_only_false_or_zero_said_explicitly_ends_delivery(self):
+        for result in (False, 0):
+            self.assertTrue(ends_delivery(result), repr(result))
+        for result in (None, True, 1, -1, b"", [], "", 0.0, (), "0"):
+            self.assertFalse(ends_delivery(result), repr(result))
+
+    def test_an_empty_result_goes_on_and_keeps_the_error_callback(self):
+        device = self.open_device()
+        seen = Collector(result=b"")
+        gone = Collector()
+        self.lib.set_error_callback(0, gone)
+        self.lib.set_data_callback(0, seen)
+        self.deliver_until_readable(device, bytes(9))
+        self.assertTrue(eventually(lambda: seen.count() >= 1))
+        self.sim.deliver(device, bytes([0, 7] + [0] * 7))
+        self.assertTrue(eventually(lambda: seen.count() >= 2))
+        self.sim.detach(device)
+        self.assertTrue(eventually(lambda: gone.count() == 1))
+        self.lib.cleanup_interface(0)
 
     def test_an_exception_in_the_callback_is_printed_and_delivery_goes_on(self):
         device = self.open_device()

@@ -105,6 +105,11 @@ void joinAll(Thread* threads) {
 // instructions.
 void joinEnded() { joinAll(takeFromRegistry(hasEnded)); }
 
+// A program that uses the threads without the library's unload (a static
+// link whose load hooks are not in it) leaves no ended thread unjoined at
+// exit either.
+__attribute__((destructor)) void joinEndedAtExit() { joinEnded(); }
+
 void* runThread(void* record) {
     Thread* thread = static_cast<Thread*>(record);
     currentThread = thread;

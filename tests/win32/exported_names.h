@@ -1,6 +1,6 @@
 // The names a host application resolves: every function of the library
-// under its plain name and its stdcall-decorated name, and the simulated
-// bus's functions under their plain names.
+// under its plain name and, on 32-bit Windows, its stdcall-decorated name;
+// and the simulated bus's functions under their plain names.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@ namespace juxhid::test {
 
 struct ExportedFunction {
     const char* name;
-    uint32_t argumentBytes;  // 4 per 32-bit argument
+    uint32_t argumentBytes;  // 4 per argument, as 32-bit Windows counts them
     std::string decorated() const {
         return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,19 @@ namespace juxhid::test {
 struct ExportedFunction {
     const char* name;
     uint32_t argumentBytes;  // 4 per argument, as 32-bit Windows counts them
-    std::string decorated() const {
-        return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
-    }
+    std::string decorated() const;
 };
+
+// "_Name@bytes". Formatted rather than concatenated: at -O3, GCC 12 takes
+// the inlined std::string concatenation for an overlapping copy inside
+// char_traits.h and stops the build (-Werror=restrict).
+inline std::string decoratedName(const char* name, uint32_t argumentBytes) {
+    char text[96];
+    std::snprintf(text, sizeof text, "_%s@%u", name, static_cast<unsigned>(argumentBytes));
+    return text;
+}
+
+inline std::string ExportedFunction::decorated() const { return decoratedName(name, argumentBytes); }
 
 inline const std::vector<ExportedFunction>& libraryFunctions() {
     static const std::vector<ExportedFunction> functions = {

@@ -86,7 +86,7 @@ void expectTheNamesOfThisArchitecture(const LoadedLibrary& library,
 std::vector<std::string> namesOf(const SafeCall& call) {
     std::vector<std::string> names = {call.name};
     if (kStdcallPlatform)
-        names.push_back("_" + std::string(call.name) + "@" + std::to_string(4 * call.arguments.size()));
+        names.push_back(decoratedName(call.name, static_cast<uint32_t>(4 * call.arguments.size())));
     return names;
 }
 

@@ -316,6 +316,67 @@ TEST(HostProgram, SessionThroughTheSimulatedLibraryCallsBackIntoTheHost) {
     api.close(0);
 }
 
+#if defined(_WIN64)
+// Host memory above 4 GiB, where every bit of a pointer counts: a pointer
+// cut to 32 bits anywhere between host and library would miss it.
+class HighMemory {
+public:
+    explicit HighMemory(size_t bytes)
+        : base_(static_cast<uint8_t*>(
+              VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE))) {}
+    ~HighMemory() {
+        if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
+    }
+    HighMemory(const HighMemory&) = delete;
+    HighMemory& operator=(const HighMemory&) = delete;
+
+    uint8_t* at(size_t offset) const { return base_ + offset; }
+    bool aboveFourGiB() const { return reinterpret_cast<uintptr_t>(base_) > 0xFFFFFFFFu; }
+
+private:
+    uint8_t* base_;
+};
+
+TEST(HostProgram, BuffersAboveFourGiBReachTheLibraryWhole) {
+    HighMemory memory(4096);
+    ASSERT_TRUE(memory.aboveFourGiB()) << "top-down memory at " << static_cast<void*>(memory.at(0));
+    LoadedLibrary library(kSimulatedLibrary);
+    ASSERT_TRUE(library.loaded());
+    SimulatedApi api(library);
+    ASSERT_TRUE(api.complete());
+    api.reset();
+    JuxsimDeviceInfo info{SimulatedApi::kVendor, 0x0042, 0xFF00, 1, 8, 8, nullptr};
+    api.device = api.attach(&info);
+    auto* summaries = reinterpret_cast<DeviceSummary*>(memory.at(0));
+    auto* count = reinterpret_cast<int32_t*>(memory.at(512));
+    *count = -7;
+    ASSERT_EQ(api.enumerate(SimulatedApi::kVendor, summaries, count), JUXHID_OK);
+    EXPECT_EQ(*count, 1);
+    EXPECT_EQ(summaries[0].ProductID, 0x42u);
+    ASSERT_EQ(api.setup(0), JUXHID_OK);
+
+    uint8_t* report = memory.at(1024);
+    uint8_t* polled = memory.at(2048);
+    uint8_t* output = memory.at(3072);
+    for (uint8_t at = 0; at < 8; ++at) {
+        report[at] = static_cast<uint8_t>(0x10 + at);
+        output[at] = static_cast<uint8_t>(0x80 + at);
+    }
+    ASSERT_EQ(api.deliver(api.device, report, 8), 1);
+    EXPECT_TRUE(eventually([&] { return api.readData(0, polled) == JUXHID_OK; }));
+    EXPECT_EQ(std::memcmp(polled, report, 8), 0);
+    EXPECT_EQ(api.writeData(0, output), JUXHID_OK);
+    // Sent at once, or queued behind a pacing tick an earlier test left.
+    uint8_t written[8]{};
+    uint32_t length = 0;
+    uint64_t sentAt = 0;
+    EXPECT_TRUE(eventually(
+        [&] { return api.takeOutput(api.device, written, sizeof(written), &length, &sentAt) == 1; }));
+    EXPECT_EQ(std::memcmp(written, output, 8), 0);
+    api.close(0);
+}
+#endif
+
 // ---- Unloading -----------------------------------------------------------------
 
 // A pending or running tick keeps the DLL mapped after the host's

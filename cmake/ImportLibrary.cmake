@@ -1,13 +1,28 @@
-# Import libraries that a stdcall caller can link against.
+# Export tables and import libraries of the Windows DLLs, per architecture.
 #
-# A C or C++ caller compiled for 32-bit Windows asks the linker for the
-# decorated symbol (_EnumerateJUX@12 for a JUXHID_CALL function). The import
-# library the linker writes from our .def names only the exported names as
-# they stand, so such a caller would not link. dlltool writes one from the
-# decorated names instead, with --kill-at mapping each back to the plain
-# export, so a caller binds to the same function any GetProcAddress user gets.
+# Each DLL exports exactly what its .def file in
+# src/platform/win32/exports/<architecture>/ lists. On 32-bit Windows that is
+# every function under its plain and its stdcall-decorated name. A C or C++
+# caller compiled for 32-bit Windows asks the linker for the decorated symbol
+# (_EnumerateJUX@12 for a JUXHID_CALL function), but the import library the
+# linker writes from our .def names only the exported names as they stand, so
+# such a caller would not link. dlltool writes one from the decorated names
+# instead, with --kill-at mapping each back to the plain export, so a caller
+# binds to the same function any GetProcAddress user gets.
+#
+# 64-bit Windows has a single calling convention and no decorated names: the
+# .def lists the plain names only, and the linker's own import library is
+# the right one.
 
-find_program(JUXHID_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${JUXHID_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+set(JUXHID_WINDOWS_EXPORTS_DIR ${PROJECT_SOURCE_DIR}/src/platform/win32/exports/${CMAKE_SYSTEM_PROCESSOR})
+if(NOT EXISTS ${JUXHID_WINDOWS_EXPORTS_DIR})
+  message(FATAL_ERROR "no Windows export lists for the architecture '${CMAKE_SYSTEM_PROCESSOR}' "
+                      "(there are i686 and x86_64); use cmake/toolchain-mingw-i686.cmake or "
+                      "cmake/toolchain-mingw-x86_64.cmake")
+endif()
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  find_program(JUXHID_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${JUXHID_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+endif()
 
 # Replaces TARGET's import library with one built from its .def DEF_FILE:
 # every plain "Name = Name@N" export there becomes an import of Name@N.
@@ -28,4 +43,14 @@ function(juxhid_decorated_import_library target def_file)
             --dllname ${dll_name}.dll --output-lib $<TARGET_LINKER_FILE:${target}>
     COMMENT "Import library of ${dll_name}.dll with stdcall-decorated names"
     VERBATIM)
+endfunction()
+
+# Gives the DLL TARGET the export table of its .def (named after the target)
+# and the import library a caller of this architecture links against.
+function(juxhid_windows_exports target)
+  set(def_file ${JUXHID_WINDOWS_EXPORTS_DIR}/${target}.def)
+  target_sources(${target} PRIVATE ${def_file})
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    juxhid_decorated_import_library(${target} ${def_file})
+  endif()
 endfunction()

@@ -1,27 +1,7 @@
-# Cross build for 32-bit Windows with Debian's MinGW-w64 (posix threads
-# variant: std::thread and std::mutex exist there, which GoogleTest and the
-# tests use). Test programs run under Wine through a small wrapper.
+# Cross build for 32-bit Windows (x86) with Debian's MinGW-w64. Test programs
+# run under Wine through a small wrapper.
 #
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(JUXHID_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${JUXHID_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${JUXHID_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${JUXHID_MINGW_TRIPLE}-windres)
-set(CMAKE_OBJDUMP ${JUXHID_MINGW_TRIPLE}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${JUXHID_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every program links its runtime statically, so that it needs no MinGW DLL
-# beside it, under Wine or on a user's machine.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-# Test discovery and the tests themselves run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/win32/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

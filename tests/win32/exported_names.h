@@ -1,9 +1,10 @@
 // The names a host application resolves: every function of the library
-// under its plain name and its stdcall-decorated name, and the simulated
-// bus's functions under their plain names.
+// under its plain name and, on 32-bit Windows, its stdcall-decorated name;
+// and the simulated bus's functions under their plain names.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,20 @@ namespace juxhid::test {
 
 struct ExportedFunction {
     const char* name;
-    uint32_t argumentBytes;  // 4 per 32-bit argument
-    std::string decorated() const {
-        return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
-    }
+    uint32_t argumentBytes;  // 4 per argument, as 32-bit Windows counts them
+    std::string decorated() const;
 };
+
+// "_Name@bytes". Formatted rather than concatenated: at -O3, GCC 12 takes
+// the inlined std::string concatenation for an overlapping copy inside
+// char_traits.h and stops the build (-Werror=restrict).
+inline std::string decoratedName(const char* name, uint32_t argumentBytes) {
+    char text[96];
+    std::snprintf(text, sizeof text, "_%s@%u", name, static_cast<unsigned>(argumentBytes));
+    return text;
+}
+
+inline std::string ExportedFunction::decorated() const { return decoratedName(name, argumentBytes); }
 
 inline const std::vector<ExportedFunction>& libraryFunctions() {
     static const std::vector<ExportedFunction> functions = {

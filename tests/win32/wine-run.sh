@@ -4,6 +4,13 @@
 # adds before each LF taken out (test names are read from this output). The
 # program's exit status is the wrapper's.
 #
+#   wine-run.sh i686|x86_64 PROGRAM [ARGUMENTS...]
+#
+# The architecture picks Wine's loader. 64-bit programs go straight to the
+# 64-bit loader: `wine` itself is the 32-bit one whenever wine32 is
+# installed, and some machines cannot execute any 32-bit program at all.
+# JUXHID_WINE_LOADER_i686 or JUXHID_WINE_LOADER_x86_64 names another loader.
+#
 # Wine's output goes to files first, not to a pipe: the wineserver and the
 # service processes the first program of a session starts inherit its
 # output, and would hold a pipe open long after the program ended.
@@ -18,11 +25,39 @@
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEPREFIX=${WINEPREFIX:-/tmp/juxhid-wine-$(id -u)}
+
+# The loader for ARCH: an override, or Wine's own for that architecture.
+wine_loader() {
+    case "$1" in
+        i686 | x86_64) ;;
+        *)
+            echo "wine-run: unknown architecture '$1' (i686 or x86_64)" >&2
+            return 1
+            ;;
+    esac
+    local override="JUXHID_WINE_LOADER_$1"
+    if [ -n "${!override:-}" ]; then
+        echo "${!override}"
+    elif [ "$1" = i686 ]; then
+        echo wine
+    else
+        # Debian's wine64 package keeps its loader off the PATH.
+        local candidate
+        for candidate in wine64 /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
+            command -v "$candidate" && return 0
+        done
+        echo "wine-run: no 64-bit Wine loader (wine64) found; install the wine64 package" >&2
+        return 1
+    fi
+}
+
+loader=$(wine_loader "${1:-}") || exit 125
+shift
 out=$(mktemp) && err=$(mktemp) || exit 125
 trap 'rm -f "$out" "$err"' EXIT
 
 run_once() {
-    wine "$@" >"$out" 2>"$err" </dev/null
+    "$loader" "$@" >"$out" 2>"$err" </dev/null
 }
 
 run_once "$@"

@@ -14,11 +14,18 @@ struct DeviceList {
 
 namespace {
 
-// The sizes the platform's 32-bit records have: the interface record, and
-// the fixed head of the detail record (its size field and the first path
-// character).
+// The sizes the platform's records have for this architecture: the
+// interface record, and the fixed head of the detail record (its size field
+// and the first path character, which 64-bit Windows pads to 8). The service
+// checks the size fields against the caller's architecture, so these are
+// the sizes it expects, not merely what the headers happen to say.
+#if defined(_WIN64)
+constexpr DWORD kInterfaceDataSize = 32;
+constexpr DWORD kDetailHeadSize = 8;
+#else
 constexpr DWORD kInterfaceDataSize = 28;
 constexpr DWORD kDetailHeadSize = 5;
+#endif
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == kInterfaceDataSize);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == kDetailHeadSize);
 

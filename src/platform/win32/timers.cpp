@@ -9,49 +9,14 @@
 // reference of a worker covers. So each timer holds a reference on this
 // module from its scheduling until it is cancelled or its callback has
 // returned: while a tick is pending or running, the DLL cannot be unloaded
-// under it. The callback's last act, giving that reference back, must not be
-// followed by a single instruction of ours, since it may be the last one and
-// unmap this code: the callback's entry point (below) ends by jumping to
-// FreeLibrary, which returns straight to the service.
+// under it. The callback's last act, giving that reference back, is done by
+// its entry point (timer_entry.cpp).
 #include <atomic>
 
 #include "module_reference.h"
 #include "platform/os.h"
+#include "timer_entry.h"
 #include "timer_service.h"
-
-#if !defined(__i386__)
-#error "the timer callback's entry point is written for 32-bit x86"
-#endif
-
-extern "C" {
-// The callback as the service calls it (stdcall, five arguments).
-void CALLBACK juxhid_timer_callback(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
-// Its two halves in C++: run the timer's routine; then name the module
-// reference to give back (null: none).
-void __stdcall juxhid_timer_run(UINT id);
-HMODULE __stdcall juxhid_timer_reference();
-}
-
-// On entry: [return][id][message][user][dw1][dw2]. Without a reference to
-// give back it returns as stdcall does; with one, it turns its own frame into
-// FreeLibrary(module) returning to the service: the return address goes to
-// dw1's place, the module to dw2's, and FreeLibrary pops both.
-asm(R"(
-    .text
-    .globl _juxhid_timer_callback@20
-_juxhid_timer_callback@20:
-    pushl 4(%esp)
-    call  _juxhid_timer_run@4
-    call  _juxhid_timer_reference@0
-    testl %eax, %eax
-    jz    1f
-    movl  (%esp), %ecx
-    movl  %ecx, 16(%esp)
-    movl  %eax, 20(%esp)
-    addl  $16, %esp
-    jmp   *__imp__FreeLibrary@4
-1:  ret   $20
-)");
 
 namespace juxhid::os {
 namespace {

@@ -1,8 +1,10 @@
-// A 32-bit host program's view of the DLLs: it loads them with LoadLibraryA,
-// resolves every function by both of its names with GetProcAddress, and calls
-// them through the stdcall convention, checking that each callee pops
-// exactly its own arguments. The simulated-bus DLL then carries a whole
-// session, callbacks into the host included.
+// A host program's view of the DLLs: it loads them with LoadLibraryA,
+// resolves every function with GetProcAddress by the names its architecture
+// exports (on 32-bit Windows the plain and the decorated name, on 64-bit
+// Windows the plain name only), and calls each by address with
+// pointer-width arguments. On 32-bit Windows it also checks that each callee
+// pops exactly its own arguments, as stdcall requires. The simulated-bus DLL
+// then carries a whole session, callbacks into the host included.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,7 +18,7 @@
 #include "juxhid_sim.h"
 #include "juxhid_status.h"
 #include "loaded_library.h"
-#include "stdcall_probe.h"
+#include "host_call.h"
 
 namespace juxhid::test {
 namespace {
@@ -31,16 +33,15 @@ int32_t JUXHID_CALL ignoreError(intptr_t) { return 0; }
 // none for the two that return nothing.
 struct SafeCall {
     const char* name;
-    std::vector<uint32_t> arguments;
+    std::vector<uintptr_t> arguments;
     bool answers;
     int32_t expected;
 };
 
 std::vector<SafeCall> safeCalls(DeviceSummary* summaries, int32_t* count, uint8_t* buffer) {
-    const auto pointer = [](const void* p) {
-        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-    };
-    const uint32_t bad = static_cast<uint32_t>(-1);
+    const auto pointer = [](const void* p) { return reinterpret_cast<uintptr_t>(p); };
+    // All bits set: -1 in the 32-bit index the callee reads.
+    const uintptr_t bad = static_cast<uintptr_t>(-1);
     return {
         // A vendor id above 16 bits matches no device.
         {"EnumerateJUX", {0x10000u, pointer(summaries), pointer(count)}, true, JUXHID_LIST_NO_DEVICE},
@@ -65,106 +66,135 @@ std::vector<SafeCall> safeCalls(DeviceSummary* summaries, int32_t* count, uint8_
     };
 }
 
-void expectBothNamesAtOneAddress(const LoadedLibrary& library,
-                                 const std::vector<ExportedFunction>& functions) {
+// 32-bit Windows: the plain and the decorated name lead to one address.
+// 64-bit Windows has no decorated names, so none may be exported.
+void expectTheNamesOfThisArchitecture(const LoadedLibrary& library,
+                                      const std::vector<ExportedFunction>& functions) {
     for (const ExportedFunction& function : functions) {
         void* plain = library.address(function.name);
         void* decorated = library.address(function.decorated().c_str());
         EXPECT_NE(plain, nullptr) << function.name;
-        EXPECT_EQ(decorated, plain) << function.decorated();
+        if (kStdcallPlatform) {
+            EXPECT_EQ(decorated, plain) << function.decorated();
+        } else {
+            EXPECT_EQ(decorated, nullptr) << function.decorated() << " exported on 64-bit Windows";
+        }
     }
 }
 
-void expectEachCalleePopsItsArguments(const LoadedLibrary& library) {
+// The names a host may call a function by on this architecture.
+std::vector<std::string> namesOf(const SafeCall& call) {
+    std::vector<std::string> names = {call.name};
+    if (kStdcallPlatform)
+        names.push_back(decoratedName(call.name, static_cast<uint32_t>(4 * call.arguments.size())));
+    return names;
+}
+
+// Each callee answers what its arguments call for and, on 32-bit Windows,
+// pops exactly its own arguments.
+void expectEachCallAnswersInTheHostConvention(const LoadedLibrary& library) {
     DeviceSummary summaries[JUXHID_MAX_DEVICES]{};
     int32_t count = -7;
     uint8_t buffer[1024]{};
     for (const SafeCall& call : safeCalls(summaries, &count, buffer)) {
-        for (const std::string& name :
-             {std::string(call.name),
-              "_" + std::string(call.name) + "@" + std::to_string(4 * call.arguments.size())}) {
+        for (const std::string& name : namesOf(call)) {
             const void* function = library.address(name.c_str());
             ASSERT_NE(function, nullptr) << name;
-            const ProbedCall probed = callAsStdcall(function, call.arguments.data(),
-                                                    static_cast<uint32_t>(call.arguments.size()));
-            EXPECT_EQ(probed.stackMoved, 0) << name << " did not pop exactly its arguments";
+            const HostCall made = callExport(function, call.arguments.data(),
+                                             static_cast<uint32_t>(call.arguments.size()));
+            if (kStdcallPlatform) {
+                EXPECT_EQ(made.stackMoved, 0) << name << " did not pop exactly its arguments";
+            }
             if (call.answers) {
-                EXPECT_EQ(static_cast<int32_t>(probed.result), call.expected) << name;
+                EXPECT_EQ(static_cast<int32_t>(made.result), call.expected) << name;
             }
         }
     }
     EXPECT_EQ(count, -7) << "a failed listing wrote the count";
 }
 
-// The probe itself must tell the conventions apart, or its zeros prove
+#if defined(__i386__)
+// The stack measurement must tell the conventions apart, or its zeros prove
 // nothing.
 extern "C" __attribute__((cdecl)) uint32_t addCallerCleans(uint32_t a, uint32_t b) { return a + b; }
 extern "C" __attribute__((stdcall)) uint32_t addCalleeCleans(uint32_t a, uint32_t b) { return a + b; }
 
-TEST(HostProgram, ProbeTellsCallerCleanupFromCalleeCleanup) {
-    const uint32_t arguments[2] = {40, 2};
-    const ProbedCall cdeclCall =
-        callAsStdcall(reinterpret_cast<const void*>(addCallerCleans), arguments, 2);
-    const ProbedCall stdcallCall =
-        callAsStdcall(reinterpret_cast<const void*>(addCalleeCleans), arguments, 2);
+TEST(HostProgram, StackMeasureTellsCallerCleanupFromCalleeCleanup) {
+    const uintptr_t arguments[2] = {40, 2};
+    const HostCall cdeclCall = callExport(reinterpret_cast<const void*>(addCallerCleans), arguments, 2);
+    const HostCall stdcallCall =
+        callExport(reinterpret_cast<const void*>(addCalleeCleans), arguments, 2);
     EXPECT_EQ(cdeclCall.result, 42u);
     EXPECT_EQ(cdeclCall.stackMoved, -8);
     EXPECT_EQ(stdcallCall.result, 42u);
     EXPECT_EQ(stdcallCall.stackMoved, 0);
 }
+#endif
 
-TEST(HostProgram, FindsEveryLibraryFunctionUnderBothNames) {
+TEST(HostProgram, FindsEveryLibraryFunctionUnderTheNamesOfItsArchitecture) {
     LoadedLibrary library(kLibrary);
     ASSERT_TRUE(library.loaded()) << "LoadLibraryA failed with " << GetLastError();
-    expectBothNamesAtOneAddress(library, libraryFunctions());
+    expectTheNamesOfThisArchitecture(library, libraryFunctions());
 }
 
-TEST(HostProgram, EveryLibraryFunctionPopsItsOwnArguments) {
+TEST(HostProgram, EveryLibraryFunctionAnswersInTheHostConvention) {
     LoadedLibrary library(kLibrary);
     ASSERT_TRUE(library.loaded()) << "LoadLibraryA failed with " << GetLastError();
-    expectEachCalleePopsItsArguments(library);
+    expectEachCallAnswersInTheHostConvention(library);
 }
 
 TEST(HostProgram, SimulatedLibraryHasTheSameFunctionsAndItsOwn) {
     LoadedLibrary library(kSimulatedLibrary);
     ASSERT_TRUE(library.loaded()) << "LoadLibraryA failed with " << GetLastError();
-    expectBothNamesAtOneAddress(library, libraryFunctions());
-    expectEachCalleePopsItsArguments(library);
+    expectTheNamesOfThisArchitecture(library, libraryFunctions());
+    expectEachCallAnswersInTheHostConvention(library);
     for (const ExportedFunction& function : simulatedBusFunctions())
         EXPECT_NE(library.address(function.name), nullptr) << function.name;
 }
 
-// The simulated bus's functions, called with arguments that name nothing.
-TEST(HostProgram, SimulatedBusFunctionsPopTheirOwnArguments) {
+// The simulated bus's functions, called by address with arguments that name
+// nothing: those with a result refuse (-1), and on 32-bit Windows each pops
+// exactly its own arguments.
+TEST(HostProgram, SimulatedBusFunctionsAnswerInTheHostConvention) {
     LoadedLibrary library(kSimulatedLibrary);
     ASSERT_TRUE(library.loaded());
     char text[16];
     char caption[16];
     JuxsimCounts counts{};
-    const auto pointer = [](const void* p) {
-        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+    const auto pointer = [](const void* p) { return reinterpret_cast<uintptr_t>(p); };
+    const uintptr_t none = static_cast<uintptr_t>(-1);
+    struct BusCall {
+        const char* name;
+        std::vector<uintptr_t> arguments;
+        bool refuses;
     };
-    const uint32_t none = static_cast<uint32_t>(-1);
-    const std::vector<std::pair<const char*, std::vector<uint32_t>>> calls = {
-        {"juxsim_attach", {0}},
-        {"juxsim_detach", {none}},
-        {"juxsim_deliver", {none, 0, 0}},
-        {"juxsim_take_output", {none, 0, 0, 0, 0}},
-        {"juxsim_output_count", {none}},
-        {"juxsim_set_write_delay", {none, 0}},
-        {"juxsim_now_ns", {}},
-        {"juxsim_fault_arm", {0}},
-        {"juxsim_fault_fired", {none}},
-        {"juxsim_fault_clear", {}},
-        {"juxsim_counts", {pointer(&counts)}},
-        {"juxsim_last_message_box", {pointer(text), sizeof(text), pointer(caption), sizeof(caption)}},
-        {"juxsim_reset", {}},
+    const std::vector<BusCall> calls = {
+        {"juxsim_attach", {0}, true},
+        {"juxsim_detach", {none}, true},
+        {"juxsim_deliver", {none, 0, 0}, true},
+        {"juxsim_take_output", {none, 0, 0, 0, 0}, true},
+        {"juxsim_output_count", {none}, true},
+        {"juxsim_set_write_delay", {none, 0}, true},
+        {"juxsim_now_ns", {}, false},
+        {"juxsim_fault_arm", {0}, true},
+        {"juxsim_fault_fired", {none}, true},
+        {"juxsim_fault_clear", {}, false},
+        {"juxsim_counts", {pointer(&counts)}, false},
+        {"juxsim_last_message_box", {pointer(text), sizeof(text), pointer(caption), sizeof(caption)}, false},
+        {"juxsim_reset", {}, false},
     };
     ASSERT_EQ(calls.size(), simulatedBusFunctions().size());
-    for (const auto& [name, arguments] : calls) {
-        const ProbedCall probed = callAsStdcall(library.address(name), arguments.data(),
-                                                static_cast<uint32_t>(arguments.size()));
-        EXPECT_EQ(probed.stackMoved, 0) << name;
+    for (const BusCall& call : calls) {
+        const void* function = library.address(call.name);
+        ASSERT_NE(function, nullptr) << call.name;
+        const HostCall made =
+            callExport(function, call.arguments.data(), static_cast<uint32_t>(call.arguments.size()));
+        if (kStdcallPlatform) {
+            EXPECT_EQ(made.stackMoved, 0) << call.name;
+        }
+        if (call.refuses) {
+            EXPECT_EQ(static_cast<int32_t>(made.result), -1) << call.name;
+        }
     }
 }
 
@@ -194,6 +224,12 @@ bool eventually(Condition condition) {
     return true;
 }
 
+// Some functions by the decorated name a 32-bit host's tools use, the rest
+// by the plain name; 64-bit Windows has only the plain one.
+const char* asHostNames(const char* plain, const char* decorated) {
+    return kStdcallPlatform ? decorated : plain;
+}
+
 struct SimulatedApi {
     explicit SimulatedApi(const LoadedLibrary& library)
         : attach(library.get<decltype(&juxsim_attach)>("juxsim_attach")),
@@ -202,13 +238,13 @@ struct SimulatedApi {
           takeOutput(library.get<decltype(&juxsim_take_output)>("juxsim_take_output")),
           setWriteDelay(library.get<decltype(&juxsim_set_write_delay)>("juxsim_set_write_delay")),
           reset(library.get<decltype(&juxsim_reset)>("juxsim_reset")),
-          enumerate(library.get<decltype(&EnumerateJUX)>("_EnumerateJUX@12")),
-          readLength(library.get<decltype(&GetReadLength)>("_GetReadLength@4")),
-          setup(library.get<decltype(&SetupInterface)>("_SetupInterface@4")),
-          close(library.get<decltype(&CloseInterface)>("_CloseInterface@4")),
+          enumerate(library.get<decltype(&EnumerateJUX)>(asHostNames("EnumerateJUX", "_EnumerateJUX@12"))),
+          readLength(library.get<decltype(&GetReadLength)>(asHostNames("GetReadLength", "_GetReadLength@4"))),
+          setup(library.get<decltype(&SetupInterface)>(asHostNames("SetupInterface", "_SetupInterface@4"))),
+          close(library.get<decltype(&CloseInterface)>(asHostNames("CloseInterface", "_CloseInterface@4"))),
           readData(library.get<decltype(&ReadData)>("ReadData")),
           setDataCallback(library.get<decltype(&SetDataCallback)>("SetDataCallback")),
-          setErrorCallback(library.get<decltype(&SetErrorCallback)>("_SetErrorCallback@8")),
+          setErrorCallback(library.get<decltype(&SetErrorCallback)>(asHostNames("SetErrorCallback", "_SetErrorCallback@8"))),
           writeData(library.get<decltype(&WriteData)>("WriteData")) {}
 
     bool complete() const {
@@ -279,6 +315,67 @@ TEST(HostProgram, SessionThroughTheSimulatedLibraryCallsBackIntoTheHost) {
     EXPECT_EQ(errorSeen.load(), JUXHID_DEVICE_GONE_STATUS);
     api.close(0);
 }
+
+#if defined(_WIN64)
+// Host memory above 4 GiB, where every bit of a pointer counts: a pointer
+// cut to 32 bits anywhere between host and library would miss it.
+class HighMemory {
+public:
+    explicit HighMemory(size_t bytes)
+        : base_(static_cast<uint8_t*>(
+              VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE))) {}
+    ~HighMemory() {
+        if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
+    }
+    HighMemory(const HighMemory&) = delete;
+    HighMemory& operator=(const HighMemory&) = delete;
+
+    uint8_t* at(size_t offset) const { return base_ + offset; }
+    bool aboveFourGiB() const { return reinterpret_cast<uintptr_t>(base_) > 0xFFFFFFFFu; }
+
+private:
+    uint8_t* base_;
+};
+
+TEST(HostProgram, BuffersAboveFourGiBReachTheLibraryWhole) {
+    HighMemory memory(4096);
+    ASSERT_TRUE(memory.aboveFourGiB()) << "top-down memory at " << static_cast<void*>(memory.at(0));
+    LoadedLibrary library(kSimulatedLibrary);
+    ASSERT_TRUE(library.loaded());
+    SimulatedApi api(library);
+    ASSERT_TRUE(api.complete());
+    api.reset();
+    JuxsimDeviceInfo info{SimulatedApi::kVendor, 0x0042, 0xFF00, 1, 8, 8, nullptr};
+    api.device = api.attach(&info);
+    auto* summaries = reinterpret_cast<DeviceSummary*>(memory.at(0));
+    auto* count = reinterpret_cast<int32_t*>(memory.at(512));
+    *count = -7;
+    ASSERT_EQ(api.enumerate(SimulatedApi::kVendor, summaries, count), JUXHID_OK);
+    EXPECT_EQ(*count, 1);
+    EXPECT_EQ(summaries[0].ProductID, 0x42u);
+    ASSERT_EQ(api.setup(0), JUXHID_OK);
+
+    uint8_t* report = memory.at(1024);
+    uint8_t* polled = memory.at(2048);
+    uint8_t* output = memory.at(3072);
+    for (uint8_t at = 0; at < 8; ++at) {
+        report[at] = static_cast<uint8_t>(0x10 + at);
+        output[at] = static_cast<uint8_t>(0x80 + at);
+    }
+    ASSERT_EQ(api.deliver(api.device, report, 8), 1);
+    EXPECT_TRUE(eventually([&] { return api.readData(0, polled) == JUXHID_OK; }));
+    EXPECT_EQ(std::memcmp(polled, report, 8), 0);
+    EXPECT_EQ(api.writeData(0, output), JUXHID_OK);
+    // Sent at once, or queued behind a pacing tick an earlier test left.
+    uint8_t written[8]{};
+    uint32_t length = 0;
+    uint64_t sentAt = 0;
+    EXPECT_TRUE(eventually(
+        [&] { return api.takeOutput(api.device, written, sizeof(written), &length, &sentAt) == 1; }));
+    EXPECT_EQ(std::memcmp(written, output, 8), 0);
+    api.close(0);
+}
+#endif
 
 // ---- Unloading -----------------------------------------------------------------
 

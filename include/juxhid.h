@@ -5,9 +5,10 @@
  * its index, collects its input reports (polled or through callbacks), and
  * sends output reports at once or through the paced queue.
  *
- * Every argument and every result is 32 bits wide. On 32-bit Windows the
- * functions and the callbacks use the __stdcall convention; elsewhere the
- * platform's default. The header compiles as C89 (with <stdint.h>) and C++.
+ * Every integer argument and result is 32 bits wide; pointers are as wide as
+ * the platform's (4 bytes in a 32-bit process, 8 in a 64-bit one). On 32-bit
+ * Windows the functions and the callbacks use the __stdcall convention;
+ * elsewhere, 64-bit Windows included, the platform's default. The header compiles as C89 (with <stdint.h>) and C++.
  */
 #ifndef JUXHID_H
 #define JUXHID_H

@@ -10,9 +10,10 @@
 # guest), asan (address+undefined sanitizers), tsan
 # (thread sanitizer), valgrind (the reliability and core behaviour tests under
 # memcheck: zero errors, zero leaks), windows (juxhid.dll and juxhid_sim.dll
-# cross-built, their export tables, the whole suite under Wine, and
+# cross-built for 32- and 64-bit Windows, their export tables, and for each
+# architecture this machine can run the whole suite under Wine and
 # juxhid.dll on Wine's own HID devices), fuzz (the report-descriptor parser
-# under libFuzzer). About 18 minutes on two cores.
+# under libFuzzer). About 30 minutes on two cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -11,6 +11,10 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/sim_fixture.h"
 
 namespace juxhid::test {
@@ -38,8 +42,20 @@ int32_t JUXHID_CALL errorOf(intptr_t) {
 constexpr JuxhidDataCallback kData[2] = {dataOf<0>, dataOf<1>};
 constexpr JuxhidErrorCallback kError[2] = {errorOf<0>, errorOf<1>};
 
-// Process CPU time, to tell a waiting library from a spinning one.
-double cpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+// Process CPU time, to tell a waiting library from a spinning one. (The C
+// library's clock() is wall time on Windows.)
+double cpuMs() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;  // 100 ns units
+#else
+    return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+#endif
+}
 
 class Lifetimes : public SimTest {
 protected:

@@ -1,5 +1,5 @@
-// Blocking report transfers, and ending a read that is pending on another
-// thread.
+// Blocking report transfers, and ending a read or write that is pending on
+// another thread.
 //
 // Reads are synchronous, and closing a handle does not end a synchronous
 // read on it, so a teardown cancels the reader's transfer itself
@@ -15,8 +15,8 @@
 namespace juxhid::platform {
 namespace {
 
-// How long a teardown keeps trying to find a read that the reader has
-// announced but not yet started; in practice it is found within microseconds.
+// How long a teardown keeps trying to find a transfer that was announced but
+// not yet started; in practice it is found within microseconds.
 constexpr ULONGLONG kCancelPatienceMs = 2000;
 
 // The reading thread, opened for cancelling its transfers, once per handle.
@@ -27,6 +27,20 @@ bool knowReader(Device* device) {
 }
 
 Transfer failed(uint32_t error) { return Transfer{false, 0, error}; }
+
+// Marks the handle's transfers cancelled, then, while a transfer is under way
+// (`busy`), keeps asking `cancel` to end it until it is found or has left.
+// Not found means the transfer has not started yet or has just ended.
+template <typename Cancel>
+void cancelTransfers(std::atomic<bool>& cancelled, const std::atomic<bool>& busy, Cancel cancel) {
+    if (cancelled.exchange(true)) return;
+    const ULONGLONG start = GetTickCount64();
+    while (busy.load()) {
+        if (cancel()) return;
+        if (GetLastError() != ERROR_NOT_FOUND || GetTickCount64() - start > kCancelPatienceMs) return;
+        Sleep(1);
+    }
+}
 
 }  // namespace
 
@@ -45,15 +59,8 @@ Transfer deviceRead(Device* device, void* buffer, uint32_t length) {
 }
 
 void deviceCancelRead(Device* device) {
-    if (device->readCancelled.exchange(true)) return;
-    const ULONGLONG start = GetTickCount64();
-    while (device->reading.load()) {
-        if (CancelSynchronousIo(device->reader)) return;
-        // Not found: the reader has not entered its transfer yet, or has
-        // just left it.
-        if (GetLastError() != ERROR_NOT_FOUND || GetTickCount64() - start > kCancelPatienceMs) return;
-        Sleep(1);
-    }
+    cancelTransfers(device->readCancelled, device->reading,
+                    [&] { return CancelSynchronousIo(device->reader) != FALSE; });
 }
 
 // The transfer is started and then waited out. The flags settle a cancel
@@ -78,15 +85,8 @@ Transfer deviceWrite(Device* device, const void* buffer, uint32_t length) {
 }
 
 void deviceCancelWrite(Device* device) {
-    if (device->writeCancelled.exchange(true)) return;
-    const ULONGLONG start = GetTickCount64();
-    while (device->writing.load()) {
-        if (CancelIoEx(device->handle, nullptr)) return;
-        // Not found: the writer has not started its transfer yet, or has
-        // just finished it.
-        if (GetLastError() != ERROR_NOT_FOUND || GetTickCount64() - start > kCancelPatienceMs) return;
-        Sleep(1);
-    }
+    cancelTransfers(device->writeCancelled, device->writing,
+                    [&] { return CancelIoEx(device->handle, nullptr) != FALSE; });
 }
 
 }  // namespace juxhid::platform

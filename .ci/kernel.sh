@@ -77,11 +77,13 @@ done
 # The program, the library, and what the loader needs for both, at the paths
 # the loader looks in (the library through LD_LIBRARY_PATH, set by /init).
 strip --strip-debug -o "$root/juxhid/kernel_test" "$program"
-library=$(ldd "$program" | awk '$1 == "libjuxhid.so" { print $3 }')
-[ -f "$library" ] || fail "kernel_test does not link libjuxhid.so"
-strip --strip-debug -o "$root/juxhid/lib/libjuxhid.so" "$library"
+# The program needs the library by its versioned name (libjuxhid.so.0).
+soname=$(ldd "$program" | awk '$1 ~ /^libjuxhid\.so/ { print $1 }')
+library=$(ldd "$program" | awk '$1 ~ /^libjuxhid\.so/ { print $3 }')
+[ -n "$soname" ] && [ -f "$library" ] || fail "kernel_test does not link libjuxhid.so"
+strip --strip-debug -o "$root/juxhid/lib/$soname" "$library"
 for needed in $( (ldd "$program"; ldd "$library") | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// && $2 ~ /^\(/ { print $1 }' | sort -u); do
-  [ "$(basename "$needed")" = libjuxhid.so ] && continue
+  [ "$(basename "$needed")" = "$soname" ] && continue
   mkdir -p "$root$(dirname "$needed")"
   cp -L "$needed" "$root$needed"
 done

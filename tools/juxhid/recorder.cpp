@@ -40,7 +40,8 @@ void writeReport(unsigned long long us) {
 
 bool startRecording(const std::string& path, uint32_t vendor, const ListedDevice& device) {
     std::lock_guard<std::mutex> hold(g_recording.mutex);
-    g_recording.file = std::fopen(path.c_str(), "w");
+    // Binary: the same LF line ends on every system, so recordings diff alike.
+    g_recording.file = std::fopen(path.c_str(), "wb");
     if (g_recording.file == nullptr) {
         complain("cannot write the recording to '%s'", path.c_str());
         return false;

@@ -7,22 +7,22 @@
 // reading and for writing, as SetupInterface does, just as the recording's
 // clock started once the recorder had opened it: a host may take its time
 // listing and opening without losing the first reports, and a recording
-// that ends at once does not unplug the device in the middle of the open. The thread is a plain thread of the bus, not one of the
-// library's, so it is neither counted nor joined at unload: free every
-// replay before the library goes.
+// that ends at once does not unplug the device in the middle of the open.
+//
+// The thread is a plain thread of the bus, not one of the library's, so it
+// is neither counted nor joined at unload: free every replay before the
+// library goes.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 
-#include "platform/os.h"
 #include "platform/sim/bus.h"
 #include "platform/sim/recording.h"
 
@@ -116,7 +116,10 @@ bool attachRecorded(JuxsimReplay& replay) {
     const int32_t id = juxsim_attach(&replay.recording.device);
     if (id <= 0) return false;
     std::lock_guard<std::mutex> hold(bus().mutex);
-    replay.device = bus().known.at(id);
+    // Gone already when a reset came in between.
+    const auto found = bus().known.find(id);
+    if (found == bus().known.end()) return false;
+    replay.device = found->second;
     return true;
 }
 

@@ -86,7 +86,13 @@ std::optional<uint32_t> recordedVendor(const std::string& path) {
 int runReplay(const CommandLine& line) {
     JuxsimReplay* replay = startReplay(line.replayFile, line.speed);
     if (replay == nullptr) return kExitFailed;
-    const uint32_t vendor = *recordedVendor(line.replayFile);
+    const std::optional<uint32_t> recorded = recordedVendor(line.replayFile);
+    if (!recorded) {
+        complain("%s: no vendor line found on reading it again", line.replayFile.c_str());
+        juxsim_replay_free(replay);
+        return kExitFailed;
+    }
+    const uint32_t vendor = *recorded;
     int32_t index = 0;  // after the devices --sim-attach put on the bus before
     for (const SimDeviceSpec& spec : line.simAttach) index += spec.vendorId == vendor ? 1 : 0;
     int exitStatus = kExitFailed;

@@ -153,6 +153,48 @@ JUXHID_API void JUXHID_CALL juxsim_last_message_box(char *text, uint32_t textCap
  * message-box record. Objects the library still holds stay counted. */
 JUXHID_API void JUXHID_CALL juxsim_reset(void);
 
+
+/* ---- Replaying a recording -------------------------------------------------- */
+
+/* A recording (the text `juxhid monitor --record FILE` writes; see
+ * docs/simulated-bus.md) played back on the bus. */
+typedef struct JuxsimReplay JuxsimReplay;
+
+/* Reads the recording at `path`, attaches its device and starts a thread of
+ * the bus that delivers its reports, as juxsim_deliver does, once the library
+ * has opened the device (for reading and writing, as SetupInterface does; the
+ * recorded times count from there): at the recorded times divided by
+ * `speed` (1 as recorded, 2 twice as fast), or with `speed` 0 each as soon
+ * as every read handle of the device has room for it. It ends with the
+ * unplug when the recording has one. Returns the replay, or null when the
+ * file is unreadable or not a recording or the speed is negative or not
+ * finite (juxsim_replay_error tells why); then nothing was attached. */
+JUXHID_API JuxsimReplay *JUXHID_CALL juxsim_replay_start(const char *path, double speed);
+
+/* Why the calling thread's last juxsim_replay_start failed: copies the text
+ * (at most `capacity` bytes, NUL included; "" after a start that worked) and
+ * returns the line at fault, or 0 when the fault was not on one line. */
+JUXHID_API int32_t JUXHID_CALL juxsim_replay_error(char *text, uint32_t capacity);
+
+/* The id of the replay's device, or -1 for null. */
+JUXHID_API int32_t JUXHID_CALL juxsim_replay_device(const JuxsimReplay *replay);
+
+/* Reports delivered so far, or -1 for null. */
+JUXHID_API int32_t JUXHID_CALL juxsim_replay_delivered(const JuxsimReplay *replay);
+
+/* Waits up to `ms` milliseconds for the replay to end (every report
+ * delivered and the unplug done, stopped, or its device unplugged by other
+ * means). Returns 1 when it has ended, 0 when not yet, -1 for null. */
+JUXHID_API int32_t JUXHID_CALL juxsim_replay_wait(JuxsimReplay *replay, uint32_t ms);
+
+/* Ends the replay early and returns once its thread has ended. The device
+ * stays attached as it is (juxsim_detach unplugs it). Harmless when ended. */
+JUXHID_API void JUXHID_CALL juxsim_replay_stop(JuxsimReplay *replay);
+
+/* Stops the replay if need be and frees it; null is ignored. Free every
+ * replay before the library is unloaded. */
+JUXHID_API void JUXHID_CALL juxsim_replay_free(JuxsimReplay *replay);
+
 #ifdef __cplusplus
 }
 #endif

@@ -85,6 +85,33 @@ juxhid_tool_test(DemoShowsDeviceReportsAndPacedWrites EXIT 0 ARGS demo
   EXPECT "    0  0x0001   0xFF00" "   [0-9]\\.[0-9]+ s  05 50 00" "WriteData #5: 0 \\(success\\)"
          "FastWrite #5: 0 \\(success\\)" "at +[0-9.]+ ms \\(gap +[0-9.]+ ms\\)  00 04 00" "\\(gap +[0-9.]+ ms\\)  00 f4 00" "reported 307")
 
+# Recording and replaying: a round trip through two runs, the replay command
+# draining a recording, and files or options it refuses.
+set(recordings ${CMAKE_CURRENT_SOURCE_DIR}/recordings)
+add_test(NAME Tool.RecordedTrafficReplaysTheSame COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:juxhid_sim_tool>
+  "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" -DDIR=${CMAKE_CURRENT_BINARY_DIR}
+  -P ${CMAKE_CURRENT_SOURCE_DIR}/replay_round_trip.cmake)
+set_tests_properties(Tool.RecordedTrafficReplaysTheSame PROPERTIES TIMEOUT 120)
+juxhid_tool_test(ReplayDrainsEveryReportThenTheUnplug EXIT 0 ARGS replay ${recordings}/three-reports.txt
+  EXPECT "input reports of 4 bytes" "delivered 3 reports in 0\\.[0-9]+ s \\([0-9]+ reports/s\\), then the unplug\n"
+         "the host read 3 with ReadData, lost 0")
+juxhid_tool_test(ReplayAtSpeedZeroAfterAnotherDevice EXIT 0
+  ARGS ${device} replay ${recordings}/three-reports.txt --speed 0 EXPECT "at speed 0: vendor 0x1A2B, index 1")
+juxhid_tool_test(MonitorWatchesAReplay EXIT 1
+  ARGS --sim-replay ${recordings}/three-reports.txt --sim-speed 2 monitor --vendor ${vendor} --index 0
+  EXPECT "s  11 22 33\n" "s  aa bb cc\n" "device unplugged after [1-3] reports")
+juxhid_tool_test(ReplayNamesTheBadLine EXIT 1 ARGS replay ${recordings}/report-too-short.txt
+  EXPECT "report-too-short.txt: line 9: the report has 3 bytes; the device's input reports have 4")
+juxhid_tool_test(ReplayOfAMissingFileSaysSo EXIT 1 ARGS --sim-replay no-such-recording.txt list --vendor ${vendor}
+  EXPECT "cannot read 'no-such-recording.txt'")
+juxhid_tool_test(ReplayRefusesANegativeSpeed EXIT 2 ARGS replay x.txt --speed -1 EXPECT "a speed is a number, 0 or above")
+juxhid_tool_test(ReplayNeedsAFile EXIT 2 ARGS replay EXPECT "FILE is required")
+juxhid_tool_test(RecordExcludesChanged EXIT 2 ARGS monitor --vendor 1 --index 0 --changed --record x.txt
+  EXPECT "excludes")
+juxhid_tool_test(RecordOfAnUnwritableFileSaysSo EXIT 1
+  ARGS ${device} monitor --vendor ${vendor} --index 0 --record ${recordings}/no/such/folder.txt
+  EXPECT "cannot write the recording to")
+
 add_test(NAME Tool.StatusPageMatchesTheTable COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:juxhid_sim_tool>
   "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"
   -DPAGE=${PROJECT_SOURCE_DIR}/docs/status-codes.md -P ${CMAKE_CURRENT_SOURCE_DIR}/check_status_page.cmake)
@@ -94,5 +121,7 @@ if(TARGET juxhid)
   juxhid_tool_test(RealBuildSendsTheDemoToTheSimBuild TOOL juxhid_tool EXIT 1 ARGS demo EXPECT "juxhid-sim demo")
   juxhid_tool_test(RealBuildKnowsNoSimOptions TOOL juxhid_tool EXIT 2 ARGS --sim-feed 1 list --vendor 1
     EXPECT "^juxhid: unknown option '--sim-feed'" "Run 'juxhid --help'")
+  juxhid_tool_test(RealBuildSendsTheReplayToTheSimBuild TOOL juxhid_tool EXIT 1 ARGS replay x.txt
+    EXPECT "juxhid-sim replay FILE")
   juxhid_tool_test(RealBuildNamesItself TOOL juxhid_tool EXIT 0 ARGS --version EXPECT "^juxhid ${PROJECT_VERSION}\n$")
 endif()

@@ -70,6 +70,34 @@ TEST(ToolCommandLine, CompleteCommandsParseIntoTheirOptions) {
     EXPECT_EQ(monitor.line.simAttach[0].usagePage, 0xFF00u);
     EXPECT_EQ(monitor.line.simAttach[0].outputLength, 9u);
     EXPECT_EQ(monitor.line.simFeed, 4);
+
+    ParseOutcome recording = parse({"monitor", "--vendor", "1", "--index", "0", "--record", "out.txt"});
+    ASSERT_EQ(recording.error, "");
+    EXPECT_EQ(recording.line.record, "out.txt");
+
+    ParseOutcome replay = parse({"replay", "in.txt", "--speed", "2.5"});
+    ASSERT_EQ(replay.error, "");
+    EXPECT_EQ(replay.line.command, "replay");
+    EXPECT_EQ(replay.line.replayFile, "in.txt");
+    EXPECT_DOUBLE_EQ(replay.line.speed, 2.5);
+    EXPECT_DOUBLE_EQ(parse({"replay", "in.txt"}).line.speed, 1.0);
+
+    ParseOutcome watched = parse({"monitor", "--vendor", "1", "--index", "0", "--sim-replay", "in.txt",
+                                  "--sim-speed", "0"});
+    ASSERT_EQ(watched.error, "");
+    EXPECT_EQ(watched.line.simReplay, "in.txt");
+    EXPECT_DOUBLE_EQ(watched.line.simSpeed, 0.0);
+}
+
+TEST(ToolNumbers, ReplaySpeedsAreFiniteAndNotNegative) {
+    EXPECT_EQ(parseSpeed("1"), 1.0);
+    EXPECT_EQ(parseSpeed("0"), 0.0);
+    EXPECT_EQ(parseSpeed("0.25"), 0.25);
+    EXPECT_EQ(parseSpeed("-1"), std::nullopt);
+    EXPECT_EQ(parseSpeed("inf"), std::nullopt);
+    EXPECT_EQ(parseSpeed("nan"), std::nullopt);
+    EXPECT_EQ(parseSpeed("2x"), std::nullopt);
+    EXPECT_EQ(parseSpeed(""), std::nullopt);
 }
 
 TEST(ToolCommandLine, EveryIncompleteOrWrongLineIsRefusedWithAReason) {
@@ -138,6 +166,7 @@ TEST(ToolCommandLine, SimulatedBusOptionsGoBeforeOrAfterTheCommand) {
 TEST(ToolCommandLine, TheRealDeviceBuildKnowsNoSimulatedBusOptions) {
     EXPECT_EQ(parse({"list", "--vendor", "1", "--sim-feed", "3"}, true).error, "");
     EXPECT_NE(parse({"list", "--vendor", "1", "--sim-feed", "3"}, false).error, "");
+    EXPECT_NE(parse({"list", "--vendor", "1", "--sim-replay", "in.txt"}, false).error, "");
     EXPECT_EQ(usageText(false).find("--sim-"), std::string::npos);
 }
 

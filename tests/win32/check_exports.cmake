@@ -12,7 +12,8 @@ set(library_functions
 set(simulated_bus_functions
   juxsim_attach juxsim_detach juxsim_deliver juxsim_take_output juxsim_output_count
   juxsim_set_write_delay juxsim_now_ns juxsim_fault_arm juxsim_fault_fired juxsim_fault_clear
-  juxsim_counts juxsim_last_message_box juxsim_reset)
+  juxsim_counts juxsim_last_message_box juxsim_reset juxsim_replay_start juxsim_replay_error
+  juxsim_replay_device juxsim_replay_delivered juxsim_replay_wait juxsim_replay_stop juxsim_replay_free)
 
 if(NOT ARCH MATCHES "^(i686|x86_64)$")
   message(FATAL_ERROR "ARCH must be i686 or x86_64, not '${ARCH}'")

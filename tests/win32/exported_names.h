@@ -43,7 +43,9 @@ inline const std::vector<ExportedFunction>& simulatedBusFunctions() {
         {"juxsim_take_output", 20}, {"juxsim_output_count", 4}, {"juxsim_set_write_delay", 8},
         {"juxsim_now_ns", 0},       {"juxsim_fault_arm", 4},    {"juxsim_fault_fired", 4},
         {"juxsim_fault_clear", 0},  {"juxsim_counts", 4},       {"juxsim_last_message_box", 16},
-        {"juxsim_reset", 0},
+        {"juxsim_reset", 0},        {"juxsim_replay_start", 12}, {"juxsim_replay_error", 8},
+        {"juxsim_replay_device", 4}, {"juxsim_replay_delivered", 4}, {"juxsim_replay_wait", 8},
+        {"juxsim_replay_stop", 4},  {"juxsim_replay_free", 4},
     };
     return functions;
 }

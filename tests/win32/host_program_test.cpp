@@ -182,6 +182,13 @@ TEST(HostProgram, SimulatedBusFunctionsAnswerInTheHostConvention) {
         {"juxsim_counts", {pointer(&counts)}, false},
         {"juxsim_last_message_box", {pointer(text), sizeof(text), pointer(caption), sizeof(caption)}, false},
         {"juxsim_reset", {}, false},
+        {"juxsim_replay_start", {0, 0, 0}, false},  // null: a null path is unreadable
+        {"juxsim_replay_error", {pointer(text), sizeof(text)}, false},
+        {"juxsim_replay_device", {0}, true},
+        {"juxsim_replay_delivered", {0}, true},
+        {"juxsim_replay_wait", {0, 0}, true},
+        {"juxsim_replay_stop", {0}, false},
+        {"juxsim_replay_free", {0}, false},
     };
     ASSERT_EQ(calls.size(), simulatedBusFunctions().size());
     for (const BusCall& call : calls) {

@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 
 #include "juxhid.h"
 
@@ -44,6 +46,8 @@ const auto reportCheck = textCheck([](std::string_view t) { return parseHexRepor
                                    "not a report in hex");
 const auto simDeviceCheck = textCheck([](std::string_view t) { return parseSimDevice(t).has_value(); },
                                       "--sim-attach wants VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT");
+const auto speedCheck = textCheck([](std::string_view t) { return parseSpeed(t).has_value(); },
+                                  "a speed is a number, 0 or above (1 as recorded, 2 twice as fast, 0 at once)");
 const auto countCheck = textCheck([](std::string_view t) { return parseNumber(t, 100000).has_value(); },
                                   "--sim-feed wants a count of reports up to 100000");
 
@@ -55,6 +59,9 @@ struct RawLine {
     std::vector<std::string> simAttach;
     std::string simFeed;
     std::string simDeny;
+    std::string simReplay;
+    std::string speed;
+    std::string simSpeed;
 };
 
 void addDeviceOptions(CLI::App& command, RawLine& raw, bool needsIndex) {
@@ -75,13 +82,22 @@ void addCommands(CLI::App& app, CommandLine& line, RawLine& raw) {
 
     CLI::App* monitor = app.add_subcommand("monitor", "print each input report until the device is unplugged");
     addDeviceOptions(*monitor, raw, true);
-    monitor->add_flag("--changed", line.changed, "only reports whose contents changed");
+    CLI::Option* changed = monitor->add_flag("--changed", line.changed, "only reports whose contents changed");
+    monitor->add_option("--record", line.record, "also write every report to FILE, for replaying")
+        ->type_name("FILE")
+        ->excludes(changed);
 
     CLI::App* send = app.add_subcommand("send", "send output reports through the paced queue");
     addDeviceOptions(*send, raw, true);
     send->add_flag("--fast", line.fast, "FastWrite, paced 5 ms apart, instead of WriteData's 50 ms");
     send->add_option("HEX", raw.reports, "one report each, report-ID byte first (01ff00 or 01:ff:00)")
         ->check(reportCheck);
+
+    CLI::App* replay = app.add_subcommand("replay", "replay a recording on the simulated bus and drain it");
+    replay->add_option("FILE", line.replayFile, "a recording made with monitor --record")->required();
+    replay->add_option("--speed", raw.speed, "1 as recorded, 2 twice as fast, 0 as fast as it is taken")
+        ->check(speedCheck)
+        ->type_name("X");
 
     app.add_subcommand("demo", "a tour of the library on the simulated bus");
     CLI::App* codes = app.add_subcommand("codes", "every status code and its meaning");
@@ -99,6 +115,13 @@ void addSimOptions(CLI::App& app, RawLine& raw) {
         ->check(countCheck)
         ->type_name("N")
         ->group("Simulated bus");
+    app.add_option("--sim-replay", raw.simReplay, "replay a recording as one more device (after --sim-attach's)")
+        ->type_name("FILE")
+        ->group("Simulated bus");
+    app.add_option("--sim-speed", raw.simSpeed, "--sim-replay's speed: 1 as recorded, 2 twice as fast, 0 at once")
+        ->check(speedCheck)
+        ->type_name("X")
+        ->group("Simulated bus");
     app.add_option("--sim-deny", raw.simDeny, "opening the devices for reading or writing is refused as denied")
         ->check(CLI::IsMember({"read", "write"}))
         ->type_name("read|write")
@@ -113,6 +136,9 @@ void applyRaw(const RawLine& raw, CommandLine& line) {
     for (const std::string& device : raw.simAttach) line.simAttach.push_back(*parseSimDevice(device));
     if (!raw.simFeed.empty()) line.simFeed = static_cast<int32_t>(*parseNumber(raw.simFeed, 100000));
     line.simDeny = raw.simDeny;
+    line.simReplay = raw.simReplay;
+    if (!raw.speed.empty()) line.speed = *parseSpeed(raw.speed);
+    if (!raw.simSpeed.empty()) line.simSpeed = *parseSpeed(raw.simSpeed);
 }
 
 // The first word no option or command took, in the user's terms.
@@ -189,6 +215,14 @@ std::optional<SimDeviceSpec> parseSimDevice(std::string_view text) {
     return SimDeviceSpec{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
 }
 
+std::optional<double> parseSpeed(std::string_view text) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (copy.empty() || end != copy.c_str() + copy.size() || !std::isfinite(value) || value < 0) return std::nullopt;
+    return value;
+}
+
 std::string programName(bool simBuild) { return simBuild ? "juxhid-sim" : "juxhid"; }
 
 std::string versionText(bool simBuild) {
@@ -239,8 +273,9 @@ std::string usageText(bool simBuild) {
     std::string text = "usage: " + name + " COMMAND [OPTIONS]\n"
         "\n"
         "  list    --vendor ID [--json]           the vendor's attached devices\n"
-        "  monitor --vendor ID --index N [--changed]\n"
+        "  monitor --vendor ID --index N [--changed | --record FILE]\n"
         "                                         print each input report until unplugged\n"
+        "  replay  FILE [--speed X]               replay a recording (juxhid-sim) and drain it\n"
         "  send    --vendor ID --index N [--fast] HEX...\n"
         "                                         send output reports through the paced queue\n"
         "  demo                                   a tour on the simulated bus\n"
@@ -258,7 +293,8 @@ std::string usageText(bool simBuild) {
             "This build runs on the simulated bus; devices exist only once attached:\n"
             "  --sim-attach VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT   (repeatable)\n"
             "  --sim-feed N   monitor: the device sends N reports 20 ms apart, then unplugs\n"
-            "  --sim-deny read|write   opening a device that way is refused as denied\n";
+            "  --sim-deny read|write   opening a device that way is refused as denied\n"
+            "  --sim-replay FILE [--sim-speed X]   replay a recording as one more device\n";
     }
     return text;
 }

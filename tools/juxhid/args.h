@@ -26,7 +26,7 @@ struct SimDeviceSpec {
 };
 
 struct CommandLine {
-    std::string command;  // list, monitor, send, demo, codes
+    std::string command;  // list, monitor, send, replay, demo, codes
     std::optional<uint32_t> vendor;
     std::optional<int32_t> index;
     bool json = false;
@@ -34,10 +34,15 @@ struct CommandLine {
     bool fast = false;
     bool markdown = false;
     std::vector<std::vector<uint8_t>> reports;  // send's HEX operands
+    std::string record;      // monitor --record FILE
+    std::string replayFile;  // replay's FILE
+    double speed = 1;        // replay --speed X
     // Hidden options of the simulated-bus build, for scripted runs.
     std::vector<SimDeviceSpec> simAttach;
     int32_t simFeed = 0;
     std::string simDeny;  // "read" or "write": the bus refuses such opens as denied
+    std::string simReplay;  // a recording the bus replays, as a device of its own
+    double simSpeed = 1;
 };
 
 struct ParseOutcome {
@@ -65,6 +70,9 @@ std::optional<std::vector<uint8_t>> parseHexReport(std::string_view text);
 
 // "VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT", each a number as above.
 std::optional<SimDeviceSpec> parseSimDevice(std::string_view text);
+
+// A replay's speed factor: a finite number, 0 or above ("1", "2.5", "0").
+std::optional<double> parseSpeed(std::string_view text);
 
 // The usage text; `simBuild` adds what only the simulated-bus build offers.
 std::string usageText(bool simBuild);

@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "device_session.h"
 #include "messages.h"
+#include "recorder.h"
 #include "report_printer.h"
 #include "status_text.h"
 
@@ -34,10 +35,13 @@ int runMonitor(const CommandLine& line) {
                 static_cast<int>(device.readLength()));
     std::fflush(stdout);
     std::signal(SIGINT, onInterrupt);
-    if (!printReportsOf(device.index(), device.readLength(), line.changed, "")) return kExitFailed;
-    benchInterfaceReady(line, device.index());
-
-    while (!printedDeviceGone() && !g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!line.record.empty() && !startRecording(line.record, *line.vendor, device.listed())) return kExitFailed;
+    const bool watching = printReportsOf(device.index(), device.readLength(), line.changed, "");
+    if (watching) benchInterfaceReady(line, device.index());
+    while (watching && !printedDeviceGone() && !g_interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const size_t recorded = finishRecording();
+    if (!watching) return kExitFailed;
+    if (!line.record.empty()) std::printf("recorded %zu reports to %s\n", recorded, line.record.c_str());
     if (!printedDeviceGone()) {
         std::printf("stopped after %zu reports\n", reportsPrinted());
         return kExitOk;

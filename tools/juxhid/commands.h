@@ -10,5 +10,6 @@ int runMonitor(const CommandLine& line);
 int runSend(const CommandLine& line);
 int runCodes(const CommandLine& line);
 int runDemo(const CommandLine& line);
+int runReplay(const CommandLine& line);  // juxhid-sim only
 
 }  // namespace juxhid::tool

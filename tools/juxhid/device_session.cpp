@@ -57,6 +57,7 @@ bool OpenInterface::open(uint32_t vendor, int32_t index) {
     }
     readLength_ = GetReadLength(index);
     writeLength_ = GetWriteLength(index);
+    listed_ = devices[static_cast<size_t>(index)];
     return true;
 }
 

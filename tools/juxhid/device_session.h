@@ -28,12 +28,15 @@ public:
     int32_t index() const { return index_; }
     int32_t readLength() const { return readLength_; }
     int32_t writeLength() const { return writeLength_; }
+    // The opened device as the listing described it.
+    const ListedDevice& listed() const { return listed_; }
 
 private:
     int32_t index_ = -1;
     int32_t readLength_ = 0;
     int32_t writeLength_ = 0;
     bool deviceGone_ = false;
+    ListedDevice listed_{};
 };
 
 }  // namespace juxhid::tool

@@ -19,6 +19,7 @@ int dispatch(const CommandLine& line) {
     if (line.command == "monitor") return runMonitor(line);
     if (line.command == "send") return runSend(line);
     if (line.command == "demo") return runDemo(line);
+    if (line.command == "replay") return runReplay(line);
     return runCodes(line);
 }
 

@@ -40,3 +40,15 @@ int runDemo(const CommandLine&) {
 }
 
 }  // namespace juxhid::tool
+
+namespace juxhid::tool {
+
+int runReplay(const CommandLine&) {
+    std::fputs("juxhid: a replay attaches a simulated device, so it runs in the simulated-bus build:\n"
+               "    juxhid-sim replay FILE\n"
+               "This build records real devices: juxhid monitor --vendor ID --index N --record FILE\n",
+               stderr);
+    return kExitFailed;
+}
+
+}  // namespace juxhid::tool

@@ -9,6 +9,7 @@
 #include "juxhid_status.h"
 #include "listing_text.h"
 #include "messages.h"
+#include "recorder.h"
 #include "status_text.h"
 
 namespace juxhid::tool {
@@ -18,6 +19,7 @@ namespace {
 // interface's state lives here.
 struct Printed {
     std::chrono::steady_clock::time_point start;
+    int32_t index = 0;
     size_t payloadLength = 0;
     const char* indent = "";
     std::atomic<size_t> reports{0};
@@ -28,6 +30,7 @@ Printed g_printed;
 
 // Runs on the library's callback thread: one line, then back to it.
 int32_t JUXHID_CALL printReport(uint8_t* report) {
+    recordArrivals(g_printed.index);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - g_printed.start).count();
     const std::string hex = formatHex(report, g_printed.payloadLength);
@@ -38,6 +41,7 @@ int32_t JUXHID_CALL printReport(uint8_t* report) {
 }
 
 int32_t JUXHID_CALL noteDeviceGone(intptr_t status) {
+    recordUnplug();
     g_printed.goneStatus = static_cast<int32_t>(status);
     g_printed.gone = true;
     return 0;
@@ -50,6 +54,7 @@ size_t payloadLengthFor(int32_t readLength) { return readLength <= 1 ? 0 : stati
 
 bool printReportsOf(int32_t index, int32_t readLength, bool changedOnly, const char* indent) {
     g_printed.start = std::chrono::steady_clock::now();
+    g_printed.index = index;
     g_printed.payloadLength = payloadLengthFor(readLength);
     g_printed.indent = indent;
     int32_t status = SetErrorCallback(index, noteDeviceGone);

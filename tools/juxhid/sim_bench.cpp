@@ -10,6 +10,7 @@
 #include "juxhid_sim.h"
 #include "messages.h"
 #include "sim_outputs.h"
+#include "sim_replay.h"
 
 namespace juxhid::tool {
 namespace {
@@ -22,6 +23,7 @@ struct AttachedDevice {
 
 std::vector<AttachedDevice> g_attached;
 std::thread g_feeder;
+JuxsimReplay* g_replay = nullptr;  // --sim-replay
 
 // The bus lists devices in attach order, so the n-th attached device of a
 // vendor is that vendor's index n.
@@ -79,6 +81,10 @@ bool benchPrepare(const CommandLine& line) {
         }
         g_attached.push_back({id, spec, std::move(path)});
     }
+    if (!line.simReplay.empty()) {
+        g_replay = startReplay(line.simReplay, line.simSpeed);
+        if (g_replay == nullptr) return false;
+    }
     if (!denyOpens(line.simDeny)) {
         complain("the simulated bus refused --sim-deny %s", line.simDeny.c_str());
         return false;
@@ -111,6 +117,8 @@ void benchReportsSent(const CommandLine& line, int32_t index) {
 
 void benchFinish() {
     if (g_feeder.joinable()) g_feeder.join();
+    juxsim_replay_free(g_replay);
+    g_replay = nullptr;
 }
 
 }  // namespace juxhid::tool

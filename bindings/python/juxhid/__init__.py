@@ -14,9 +14,9 @@ status code and its meaning from the library's status table.
 __version__ = "0.1.0"
 
 from .library import Device, Library
-from .sim import Output, SimCall, SimCounts, SimThread, SimulatedBus
+from .sim import Output, Replay, ReplayError, SimCall, SimCounts, SimThread, SimulatedBus
 from .status import TABLE as STATUS_TABLE
 from .status import JuxhidError, Status, StatusCode, describe
 
-__all__ = ["__version__", "Device", "JuxhidError", "Library", "Output", "STATUS_TABLE", "SimCall", "SimCounts",
-           "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]
+__all__ = ["__version__", "Device", "JuxhidError", "Library", "Output", "Replay", "ReplayError", "STATUS_TABLE",
+           "SimCall", "SimCounts", "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]

@@ -87,6 +87,13 @@ _SIM_FUNCTIONS = {
     "juxsim_counts": (None, [_P(JuxsimCounts)]),
     "juxsim_last_message_box": (None, [c_char_p, c_uint32, c_char_p, c_uint32]),
     "juxsim_reset": (None, []),
+    "juxsim_replay_start": (c_void_p, [c_char_p, ctypes.c_double]),
+    "juxsim_replay_error": (c_int32, [c_char_p, c_uint32]),
+    "juxsim_replay_device": (c_int32, [c_void_p]),
+    "juxsim_replay_delivered": (c_int32, [c_void_p]),
+    "juxsim_replay_wait": (c_int32, [c_void_p, c_uint32]),
+    "juxsim_replay_stop": (None, [c_void_p]),
+    "juxsim_replay_free": (None, [c_void_p]),
 }
 
 

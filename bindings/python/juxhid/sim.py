@@ -1,9 +1,11 @@
 """The simulated HID bus, present when the loaded library is the simulated-bus
 build: attach devices, deliver their input reports, take what the library
-wrote to them, unplug them, and make platform calls fail on purpose."""
+wrote to them, unplug them, replay recorded devices, and make platform calls
+fail on purpose."""
 
 import ctypes
 import enum
+import os
 from typing import List, NamedTuple, Optional, Tuple, Union
 
 Buffer = Union[bytes, bytearray, memoryview]
@@ -47,6 +49,59 @@ class SimCounts(NamedTuple):
 
 
 _OUTPUT_CAPACITY = 65536  # any 16-bit report length
+
+
+class ReplayError(ValueError):
+    """A recording the bus refused; `line` is the line at fault (0: the file
+    as a whole, or the speed)."""
+
+    def __init__(self, message: str, line: int) -> None:
+        super().__init__(message)
+        self.line = line
+
+
+class Replay:
+    """A recording being played back on the bus (SimulatedBus.replay).
+
+    Its device is attached from the start; its reports flow once the library
+    has opened the device. Close it (or use it in a `with` block) before the
+    library goes; closing stops it and leaves the device attached."""
+
+    def __init__(self, dll: ctypes.CDLL, handle: int) -> None:
+        """Wraps a started replay; SimulatedBus.replay makes this."""
+        self._dll = dll
+        self._handle: Optional[int] = handle
+        self.device: int = dll.juxsim_replay_device(handle)
+
+    def _live(self) -> int:
+        if self._handle is None:
+            raise ValueError("the replay was closed")
+        return self._handle
+
+    def delivered(self) -> int:
+        """How many of the recording's reports were delivered so far."""
+        return self._dll.juxsim_replay_delivered(self._live())
+
+    def wait(self, timeout: float) -> bool:
+        """Waits up to `timeout` seconds for the end; True once it has ended."""
+        ms = max(0, min(int(timeout * 1000), 0xFFFFFFFF))
+        return self._dll.juxsim_replay_wait(self._live(), ms) == 1
+
+    def stop(self) -> None:
+        """Ends the replay early; returns once its thread has ended."""
+        self._dll.juxsim_replay_stop(self._live())
+
+    def close(self) -> None:
+        """Stops the replay if need be and frees it; harmless twice."""
+        if self._handle is not None:
+            self._dll.juxsim_replay_free(self._handle)
+            self._handle = None
+
+    def __enter__(self) -> "Replay":
+        return self
+
+    def __exit__(self, *_: object) -> None:
+        self.close()
 
 
 class SimulatedBus:
@@ -133,6 +188,19 @@ class SimulatedBus:
         text, caption = ctypes.create_string_buffer(512), ctypes.create_string_buffer(512)
         self._dll.juxsim_last_message_box(text, 512, caption, 512)
         return text.value.decode(errors="replace"), caption.value.decode(errors="replace")
+
+    def replay(self, path: "Union[str, os.PathLike[str]]", speed: float = 1.0) -> Replay:
+        """Attaches the device a recording (`juxhid monitor --record`) describes
+        and plays its reports back: at the recorded times divided by `speed`,
+        or with `speed` 0 each as soon as the device's read handles have room.
+        Raises ReplayError (with the line at fault) for a file the bus refuses;
+        then nothing was attached."""
+        handle = self._dll.juxsim_replay_start(os.fsencode(path), float(speed))
+        if not handle:
+            why = ctypes.create_string_buffer(256)
+            line = self._dll.juxsim_replay_error(why, 256)
+            raise ReplayError("%s: %s" % (os.fspath(path), why.value.decode(errors="replace")), line)
+        return Replay(self._dll, handle)
 
     def reset(self) -> None:
         """Detaches every device, disarms every fault, forgets outputs."""

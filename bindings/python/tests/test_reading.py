@@ -1,10 +1,22 @@
 """Polled reads through the binding: reports as bytes, None for nothing yet,
 and the device-gone codes raised."""
 
+import os
+import tempfile
+import time
 import unittest
 
-from juxhid import JuxhidError, StatusCode
-from support import SimTestCase, eventually
+from juxhid import JuxhidError, ReplayError, StatusCode
+from support import VENDOR, SimTestCase, eventually
+
+
+def read_status(lib):
+    """ReadData's status for index 0, without the report."""
+    try:
+        lib.read_data(0)
+        return StatusCode.OK
+    except JuxhidError as error:
+        return error.code
 
 
 def report(n, length=9):
@@ -34,7 +46,7 @@ class PolledReads(SimTestCase):
     def test_an_unplugged_device_raises_its_gone_codes(self):
         device = self.open_device()
         self.sim.detach(device)
-        self.assertTrue(eventually(lambda: self._read_status() == StatusCode.READ_DEVICE_GONE))
+        self.assertTrue(eventually(lambda: read_status(self.lib) == StatusCode.READ_DEVICE_GONE))
         with self.assertRaises(JuxhidError) as caught:
             self.lib.read_last(0)
         self.assertEqual(caught.exception.code, StatusCode.LAST_DEVICE_GONE)
@@ -47,12 +59,73 @@ class PolledReads(SimTestCase):
                 read(0)
             self.assertEqual(caught.exception.code, code)
 
-    def _read_status(self):
-        try:
-            self.lib.read_data(0)
-            return StatusCode.OK
-        except JuxhidError as error:
-            return error.code
+
+RECORDING_HEADER = ("juxhid-recording 1\nvendor 0x%04X\nproduct 0x0001\nusage-page 0xFF00\nusage 0x0001\n"
+                    "input-length 9\noutput-length 9\n" % VENDOR)
+
+
+class ReplayedReads(SimTestCase):
+    """A recorded device replayed on the bus, read as a host reads it."""
+
+    def setUp(self):
+        super().setUp()
+        handle, self.path = tempfile.mkstemp(suffix=".txt")
+        os.close(handle)
+        self.replay = None
+
+    def tearDown(self):
+        if self.replay is not None:
+            self.replay.close()
+        os.remove(self.path)
+        super().tearDown()
+
+    def start(self, body, speed=1.0):
+        with open(self.path, "w") as file:
+            file.write(RECORDING_HEADER + body)
+        self.replay = self.sim.replay(self.path, speed)
+        self.assertEqual(len(self.lib.list_devices(VENDOR)), 1)
+        self.lib.setup_interface(0)
+        return self.replay
+
+    def test_reports_arrive_in_order_at_their_gaps_then_the_unplug(self):
+        replay = self.start("".join("%d %s\n" % (n * 40000, report(n).hex()) for n in range(4)) + "unplug 200000\n")
+        arrived = []
+        while len(arrived) < 4 and eventually(lambda: self._arrival(arrived), limit=2.0):
+            pass
+        self.assertEqual([data for data, _ in arrived], [report(n) for n in range(4)])
+        gaps = [later - earlier for (_, earlier), (_, later) in zip(arrived, arrived[1:])]
+        self.assertTrue(all(0.02 < gap < 0.3 for gap in gaps), gaps)
+        self.assertTrue(replay.wait(2.0))
+        self.assertEqual(replay.delivered(), 4)
+        self.assertTrue(eventually(lambda: read_status(self.lib) == StatusCode.READ_DEVICE_GONE))
+        self.lib.cleanup_interface(0)
+
+    def test_stop_ends_early_and_the_device_stays(self):
+        replay = self.start("0 %s\n60000000 %s\n" % (report(1).hex(), report(2).hex()), speed=0.5)
+        self.assertTrue(eventually(lambda: self.lib.read_data(0) == report(1)))
+        self.assertFalse(replay.wait(0.05))
+        replay.stop()
+        self.assertTrue(replay.wait(0))
+        self.assertEqual(replay.delivered(), 1)
+        self.assertEqual(len(self.lib.list_devices(VENDOR)), 1)
+
+    def test_a_bad_line_raises_with_its_number_and_attaches_nothing(self):
+        with open(self.path, "w") as file:
+            file.write(RECORDING_HEADER + "10 00\n")
+        with self.assertRaises(ReplayError) as caught:
+            self.sim.replay(self.path)
+        self.assertEqual(caught.exception.line, 8)
+        self.assertIn("line 8: the report has 1 bytes", str(caught.exception))
+        with self.assertRaises(ReplayError) as caught:
+            self.sim.replay(self.path, speed=-1)
+        self.assertEqual(caught.exception.line, 0)
+        self.assertEqual(self.lib.list_devices(VENDOR), [])
+
+    def _arrival(self, arrived):
+        data = self.lib.read_data(0)
+        if data is not None:
+            arrived.append((data, time.monotonic()))
+        return data is not None
 
 
 if __name__ == "__main__":

@@ -35,6 +35,10 @@ struct SimDevice {
     uint32_t writeDelayMs = 0;  // JUXSIM_WRITE_STALL: until cancelled or unplugged
     std::condition_variable writeWake;  // a delayed write ends early: cancel or unplug
     std::vector<platform::Device*> readHandles;  // open handles with read access
+    int32_t writeHandles = 0;                    // open handles with write access
+    // A handle came or went, a read took a report, or the device was
+    // unplugged: a replay waiting for the library or for room looks again.
+    std::condition_variable readSide;
     std::deque<OutputReport> outputs;
 };
 
@@ -57,6 +61,15 @@ SimDevice* knownDevice(const Bus& state, int32_t id);
 
 // Marks the device unplugged and wakes every read pending on it. Bus mutex held.
 void unplug(SimDevice& device);
+
+// Queues one input report on every open read handle of the device, dropping
+// a handle's oldest beyond kReportsPerReadHandle; answers how many handles
+// it reached. Bus mutex held.
+int32_t deliverToReadHandles(SimDevice& device, const uint8_t* bytes, uint32_t length);
+
+// Whether the device has a read handle open and none of them is full. Bus
+// mutex held.
+bool readHandlesHaveRoom(const SimDevice& device);
 
 }  // namespace juxhid::sim
 

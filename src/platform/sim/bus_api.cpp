@@ -41,16 +41,6 @@ std::shared_ptr<SimDevice> describe(const JuxsimDeviceInfo& info, int32_t id) {
     return device;
 }
 
-void queueReport(platform::Device& handle, const uint8_t* bytes, uint32_t length) {
-    if (handle.reports.size() >= kReportsPerReadHandle) handle.reports.pop_front();
-    if (length == 0) {
-        handle.reports.emplace_back();
-    } else {
-        handle.reports.emplace_back(bytes, bytes + length);
-    }
-    handle.changed.notify_one();
-}
-
 }  // namespace
 }  // namespace juxhid::sim
 
@@ -83,14 +73,7 @@ extern "C" JUXHID_API int32_t JUXHID_CALL juxsim_deliver(int32_t device, const v
     std::lock_guard<std::mutex> hold(state.mutex);
     SimDevice* found = knownDevice(state, device);
     if (found == nullptr) return -1;
-    if (!found->attached) return 0;
-    int32_t reached = 0;
-    for (juxhid::platform::Device* handle : found->readHandles) {
-        if (handle->cancelled) continue;
-        queueReport(*handle, static_cast<const uint8_t*>(report), length);
-        ++reached;
-    }
-    return reached;
+    return deliverToReadHandles(*found, static_cast<const uint8_t*>(report), length);
 }
 
 extern "C" JUXHID_API int32_t JUXHID_CALL juxsim_take_output(int32_t device, void* buffer,

@@ -51,6 +51,8 @@ Device* deviceOpen(const char* path, Access access, uint32_t* error) {
     handle->device = device;
     handle->access = access;
     if (access == Access::Read) device->readHandles.push_back(handle);
+    if (access == Access::Write) ++device->writeHandles;
+    device->readSide.notify_all();
     ++sim::liveCounts().handles;
     return handle;
 }
@@ -61,6 +63,8 @@ void deviceClose(Device* handle) {
     {
         std::lock_guard<std::mutex> hold(sim::bus().mutex);
         std::erase(handle->device->readHandles, handle);
+        if (handle->access == Access::Write) --handle->device->writeHandles;
+        handle->device->readSide.notify_all();
         handle->closed = true;
         readPending = handle->readsInside > 0;
         if (readPending) handle->changed.notify_all();

@@ -33,6 +33,7 @@ Transfer awaitReport(Device& handle, std::unique_lock<std::mutex>& hold, std::ve
     if (!handle.device->attached) return Transfer{false, 0, kErrorDeviceNotConnected};
     *report = std::move(handle.reports.front());
     handle.reports.pop_front();
+    handle.device->readSide.notify_all();
     return Transfer{true, static_cast<uint32_t>(report->size()), 0};
 }
 

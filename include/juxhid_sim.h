@@ -191,8 +191,10 @@ JUXHID_API int32_t JUXHID_CALL juxsim_replay_wait(JuxsimReplay *replay, uint32_t
  * stays attached as it is (juxsim_detach unplugs it). Harmless when ended. */
 JUXHID_API void JUXHID_CALL juxsim_replay_stop(JuxsimReplay *replay);
 
-/* Stops the replay if need be and frees it; null is ignored. Free every
- * replay before the library is unloaded. */
+/* Stops the replay if need be and frees it; null is ignored. Unloading the
+ * library stops every replay not freed yet (its thread runs the library's
+ * code); free them before the unload all the same, since freeing needs the
+ * library. */
 JUXHID_API void JUXHID_CALL juxsim_replay_free(JuxsimReplay *replay);
 
 #ifdef __cplusplus

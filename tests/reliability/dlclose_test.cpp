@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 #include <chrono>
 #include <thread>
 
@@ -80,6 +82,46 @@ void loadUseAndUnload(int interfaces) {
     }
     ASSERT_TRUE(callbackReturning.load()) << "the callback never ran";
     EXPECT_EQ(::dlclose(lib.handle), 0);
+}
+
+// A recording ten seconds long: a report every 10 ms.
+std::string writeLongRecording() {
+    const std::string path = ::testing::TempDir() + "dlclose_replay.txt";
+    FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) return "";
+    std::fprintf(file, "juxhid-recording 1\nvendor 0x1A2B\nproduct 0x0001\nusage-page 0xFF00\n"
+                       "usage 0x0001\ninput-length 8\noutput-length 8\n");
+    for (int n = 0; n < 1000; ++n) std::fprintf(file, "%d 00%02x000000000000\n", n * 10000, n % 256);
+    std::fclose(file);
+    return path;
+}
+
+TEST(Dlclose, WithAReplayStillPlaying) {
+    const std::string recording = writeLongRecording();
+    ASSERT_FALSE(recording.empty());
+    for (int round = 0; round < 5; ++round) {
+        Library lib{::dlopen(JUXHID_SIM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)};
+        ASSERT_NE(lib.handle, nullptr) << ::dlerror();
+        auto start = lib.get<decltype(&juxsim_replay_start)>("juxsim_replay_start");
+        auto delivered = lib.get<decltype(&juxsim_replay_delivered)>("juxsim_replay_delivered");
+        auto enumerate = lib.get<decltype(&EnumerateJUX)>("EnumerateJUX");
+        auto setup = lib.get<decltype(&SetupInterface)>("SetupInterface");
+        ASSERT_TRUE(start && delivered && enumerate && setup);
+        JuxsimReplay* replay = start(recording.c_str(), 1.0);
+        ASSERT_NE(replay, nullptr);
+        DeviceSummary rows[JUXHID_MAX_DEVICES];
+        int32_t count = 0;
+        ASSERT_EQ(enumerate(0x1A2B, rows, &count), 0);
+        ASSERT_EQ(setup(0), 0);  // the replay's clock starts with the opening
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (delivered(replay) < 2 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GE(delivered(replay), 2) << "the replay never played";
+        // Unloaded without freeing the replay: its thread must not outlive the
+        // code, which it would find unmapped at its next report.
+        EXPECT_EQ(::dlclose(lib.handle), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
 }
 
 TEST(Dlclose, RightAfterACallbackClosedItsOwnInterface) {

@@ -62,6 +62,10 @@ SimDevice* knownDevice(const Bus& state, int32_t id);
 // Marks the device unplugged and wakes every read pending on it. Bus mutex held.
 void unplug(SimDevice& device);
 
+// At unload: ends the thread of every replay not freed yet, since it runs the
+// bus's code. Bus mutex not held.
+void stopEveryReplay();
+
 // Queues one input report on every open read handle of the device, dropping
 // a handle's oldest beyond kReportsPerReadHandle; answers how many handles
 // it reached. Bus mutex held.

@@ -10,8 +10,8 @@
 // that ends at once does not unplug the device in the middle of the open.
 //
 // The thread is a plain thread of the bus, not one of the library's, so it
-// is neither counted nor joined at unload: free every replay before the
-// library goes.
+// is not counted; but it runs the bus's code, which goes with the library,
+// so the unload stops every replay not freed yet (the host still frees it).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -37,10 +37,32 @@ struct JuxsimReplay {
     std::mutex endMutex;
     std::condition_variable endChanged;
     bool ended = false;  // under endMutex
+    JuxsimReplay* nextLive = nullptr;  // the list of replays not freed, under liveMutex
 };
 
 namespace juxhid::sim {
 namespace {
+
+// Every replay not freed yet: a plain list and mutex, nothing to destroy,
+// since the unload that walks it runs among the exit handlers.
+std::mutex liveMutex;
+JuxsimReplay* liveReplays = nullptr;
+
+void enlist(JuxsimReplay* replay) {
+    std::lock_guard<std::mutex> hold(liveMutex);
+    replay->nextLive = liveReplays;
+    liveReplays = replay;
+}
+
+void delist(JuxsimReplay* replay) {
+    std::lock_guard<std::mutex> hold(liveMutex);
+    for (JuxsimReplay** link = &liveReplays; *link != nullptr; link = &(*link)->nextLive) {
+        if (*link == replay) {
+            *link = replay->nextLive;
+            return;
+        }
+    }
+}
 
 // The last failed start of this thread, for juxsim_replay_error. Plain
 // arrays: nothing to construct or destroy per thread.
@@ -138,6 +160,14 @@ bool startThread(JuxsimReplay& replay) {
 }
 
 }  // namespace
+
+// Holding the list, so that a free cannot delete a replay being stopped.
+void stopEveryReplay() {
+    std::lock_guard<std::mutex> hold(liveMutex);
+    for (JuxsimReplay* replay = liveReplays; replay != nullptr; replay = replay->nextLive)
+        juxsim_replay_stop(replay);
+}
+
 }  // namespace juxhid::sim
 
 using namespace juxhid::sim;
@@ -162,6 +192,7 @@ extern "C" JUXHID_API JuxsimReplay* JUXHID_CALL juxsim_replay_start(const char* 
         return nullptr;
     }
     noteError({0, ""});
+    enlist(replay);
     return replay;
 }
 
@@ -197,6 +228,7 @@ extern "C" JUXHID_API void JUXHID_CALL juxsim_replay_stop(JuxsimReplay* replay) 
 
 extern "C" JUXHID_API void JUXHID_CALL juxsim_replay_free(JuxsimReplay* replay) {
     if (replay == nullptr) return;
+    delist(replay);
     juxsim_replay_stop(replay);
     delete replay;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/os.h"
+#include "platform/sim/bus.h"
 #include "platform/sim/counts.h"
 #include "platform/sim/faults.h"
 
@@ -75,6 +76,10 @@ void threadRelease(Thread* thread) {
     letGo(thread);
 }
 
-void threadWaitForAll() { os::threadWaitForAll(); }
+// The bus's own replay threads run code that goes with the library too.
+void threadWaitForAll() {
+    sim::stopEveryReplay();
+    os::threadWaitForAll();
+}
 
 }  // namespace juxhid::platform

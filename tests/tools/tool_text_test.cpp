@@ -81,6 +81,8 @@ TEST(ToolCommandLine, CompleteCommandsParseIntoTheirOptions) {
     EXPECT_EQ(replay.line.replayFile, "in.txt");
     EXPECT_DOUBLE_EQ(replay.line.speed, 2.5);
     EXPECT_DOUBLE_EQ(parse({"replay", "in.txt"}).line.speed, 1.0);
+    // A path that starts with a slash is a file on Windows too, not an option.
+    EXPECT_EQ(parse({"replay", "/tmp/in.txt"}).line.replayFile, "/tmp/in.txt");
 
     ParseOutcome watched = parse({"monitor", "--vendor", "1", "--index", "0", "--sim-replay", "in.txt",
                                   "--sim-speed", "0"});

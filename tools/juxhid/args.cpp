@@ -235,6 +235,9 @@ ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool si
     CLI::App app("a host application of the JUXHID library", programName(simBuild));
     app.fallthrough();   // the simulated-bus options also after the command
     app.allow_extras();  // collected and named below, in the user's order
+    // A path such as /tmp/in.txt is a file, not a Windows-style option, on
+    // every platform (the simulated build runs under Wine with Unix paths).
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", versionText(simBuild));
     addCommands(app, out.line, raw);
     if (simBuild) addSimOptions(app, raw);

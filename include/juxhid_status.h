@@ -32,7 +32,7 @@
     X(JUXHID_READ_EMPTY, 304, "no unread report")                                               \
     X(JUXHID_READ_EMPTY_RELEASE_FAILED, 305, "no unread report; releasing the lock failed")     \
     X(JUXHID_READ_RELEASE_FAILED, 306, "report taken; releasing the lock failed")               \
-    X(JUXHID_READ_DEVICE_GONE, 307, "the device is gone")                                       \
+    X(JUXHID_READ_DEVICE_GONE, 307, "the device is gone and no unread report is left")          \
     X(JUXHID_READ_LOCK_FAILED, 2999, "waiting for the interface's lock failed")                 \
     X(JUXHID_READ_LOCK_TIMEOUT, 3258, "the interface's lock was busy for 500 ms")               \
     X(JUXHID_READ_NO_LOCK, 3999, "the interface has no lock (cleaned up while attached)")       \

@@ -39,14 +39,17 @@ int32_t readData(int32_t index, void* buffer) {
     if (!slot || slot->errorSignal == nullptr)
         return missingInputStatus(index, slot, JUXHID_READ_NOT_OPEN, JUXHID_READ_NO_LOCK,
                                   JUXHID_READ_DEVICE_GONE);
-    // Once the device is gone its unread reports can no longer be taken.
-    if (platform::signalIsSet(slot->errorSignal)) return JUXHID_READ_DEVICE_GONE;
-    if (slot->readLock == nullptr) return JUXHID_READ_NO_LOCK;
+    // The reader stores a device's last reports before it signals that the
+    // device is gone, so a ring found empty after the signal was seen holds
+    // nothing more: the unread reports are handed out first, then 307.
+    const bool gone = platform::signalIsSet(slot->errorSignal);
+    if (slot->readLock == nullptr) return gone ? JUXHID_READ_DEVICE_GONE : JUXHID_READ_NO_LOCK;
     const int32_t wait = platform::lockWait(slot->readLock, kReadLockWaitMs);
     if (!isAcquired(wait)) return 3000 + wait;
     const bool taken = slot->readRing.popOldest(buffer);
     const bool released = platform::lockRelease(slot->readLock);
     if (taken) return released ? JUXHID_OK : JUXHID_READ_RELEASE_FAILED;
+    if (gone) return JUXHID_READ_DEVICE_GONE;
     return released ? JUXHID_READ_EMPTY : JUXHID_READ_EMPTY_RELEASE_FAILED;
 }
 

@@ -72,14 +72,34 @@ TEST_F(PolledReads, ReadLastRepeatsTheNewestAfterReadDataTookItUntilCleared) {
     EXPECT_TRUE(untouched());
 }
 
-TEST_F(PolledReads, UnplugGives307And507WhileClearBufferStillWorks) {
-    deliverAndWait(1);
-    deliverAndWait(2);
+// Every report the device sent before it went away can still be taken, in
+// order, and only then does ReadData answer 307; ReadLast answers 507 at once.
+TEST_F(PolledReads, UnplugHandsOutEveryStoredReportInOrderThen307) {
+    constexpr int kSent = 6;
+    for (int value = 1; value <= kSent; ++value) ASSERT_EQ(deliver(device_, report(kLength, 0, value)), 1);
+    uint8_t newest[kLength];
+    ASSERT_TRUE(eventually([&] { return ReadLast(0, newest) == JUXHID_OK && newest[1] == kSent; }));
     juxsim_detach(device_);
     ASSERT_TRUE(eventually([&] { return platform::signalIsSet(openingAt(0).errorSignal); }));
-    EXPECT_EQ(ReadData(0, buffer_), JUXHID_READ_DEVICE_GONE) << "unread reports can't be taken";
     EXPECT_EQ(ReadLast(0, buffer_), JUXHID_LAST_DEVICE_GONE);
+    EXPECT_TRUE(untouched());
+    for (int value = 1; value <= kSent; ++value) {
+        ASSERT_EQ(ReadData(0, buffer_), JUXHID_OK) << "report " << value;
+        EXPECT_EQ(buffer_[1], value);
+    }
+    std::fill(std::begin(buffer_), std::end(buffer_), 0xEE);
+    EXPECT_EQ(ReadData(0, buffer_), JUXHID_READ_DEVICE_GONE);
+    EXPECT_EQ(ReadData(0, buffer_), JUXHID_READ_DEVICE_GONE) << "and stays so";
     EXPECT_EQ(ClearBuffer(0), JUXHID_OK);
+    EXPECT_TRUE(untouched());
+}
+
+TEST_F(PolledReads, ClearBufferAfterAnUnplugLeavesOnly307) {
+    deliverAndWait(1);
+    juxsim_detach(device_);
+    ASSERT_TRUE(eventually([&] { return platform::signalIsSet(openingAt(0).errorSignal); }));
+    EXPECT_EQ(ClearBuffer(0), JUXHID_OK);
+    EXPECT_EQ(ReadData(0, buffer_), JUXHID_READ_DEVICE_GONE);
     EXPECT_TRUE(untouched());
 }
 

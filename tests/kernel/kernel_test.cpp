@@ -533,8 +533,12 @@ TEST_F(KernelStack, UnplugIsReportedOnceAndCleanupGivesEverythingBack) {
     EXPECT_EQ(g_errorStatus.load(), JUXHID_DEVICE_GONE_STATUS);
 
     Bytes report(9);
-    EXPECT_EQ(ReadData(0, report.data()), JUXHID_READ_DEVICE_GONE);
     EXPECT_EQ(ReadLast(0, report.data()), JUXHID_LAST_DEVICE_GONE);
+    for (uint32_t sequence = 0; sequence < 3; ++sequence) {
+        ASSERT_EQ(ReadData(0, report.data()), JUXHID_OK) << "stored report " << sequence;
+        EXPECT_EQ(report, asRead(numbered(sequence)));
+    }
+    EXPECT_EQ(ReadData(0, report.data()), JUXHID_READ_DEVICE_GONE);
     const int32_t writeStatus = WriteData(0, out.data());
     EXPECT_EQ(writeStatus, JUXHID_WRITE_DEVICE_GONE);
     std::this_thread::sleep_for(milliseconds(200));  // the chain that write started ends

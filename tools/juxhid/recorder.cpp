@@ -64,9 +64,12 @@ void recordArrivals(int32_t index) {
     std::fflush(g_recording.file);
 }
 
-void recordUnplug() {
+void recordUnplug(int32_t index) {
     std::lock_guard<std::mutex> hold(g_recording.mutex);
     if (g_recording.file == nullptr) return;
+    // The error callback can come before the data callback has taken the
+    // device's last reports; they are still stored, and precede the unplug.
+    while (ReadData(index, g_recording.report.data()) == JUXHID_OK) writeReport(microsecondsSinceStart());
     std::fprintf(g_recording.file, "unplug %llu\n", microsecondsSinceStart());
     std::fflush(g_recording.file);
 }

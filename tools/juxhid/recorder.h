@@ -19,8 +19,9 @@ bool startRecording(const std::string& path, uint32_t vendor, const ListedDevice
 // From the data callback: takes every unread report of `index` and writes it.
 void recordArrivals(int32_t index);
 
-// From the error callback: the device is gone.
-void recordUnplug();
+// From the error callback: the device is gone. Writes the reports of
+// `index` still stored, then the unplug.
+void recordUnplug(int32_t index);
 
 // Flushes and closes the file; answers the reports written.
 size_t finishRecording();

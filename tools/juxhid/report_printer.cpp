@@ -41,7 +41,7 @@ int32_t JUXHID_CALL printReport(uint8_t* report) {
 }
 
 int32_t JUXHID_CALL noteDeviceGone(intptr_t status) {
-    recordUnplug();
+    recordUnplug(g_printed.index);
     g_printed.goneStatus = static_cast<int32_t>(status);
     g_printed.gone = true;
     return 0;

@@ -31,6 +31,7 @@ done
 group_packages() {
   case "$1" in
     base) echo cmake g++ make python3 python3-venv libcli11-dev libgtest-dev googletest \
+      mono-mcs mono-runtime \
       libbenchmark-dev pkg-config valgrind ;;
     windows) echo g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 ;;
     wine32) echo wine32:i386 ;;

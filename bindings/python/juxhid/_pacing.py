@@ -25,6 +25,8 @@ PACE_FLOOR = 0.8
 BACKGROUND_FAILURES = frozenset({
     StatusCode.WRITE_LOCK_TIMEOUT, StatusCode.WRITE_DEVICE_GONE, StatusCode.WRITE_FAILED,
     StatusCode.WRITE_SHORT, StatusCode.WRITE_SCHEDULE_FAILED, StatusCode.WRITE_TICK_RELEASE_FAILED})
+# A direct write whose device write failed still started a chain.
+DIRECT_FAILURES = frozenset({StatusCode.WRITE_DEVICE_GONE, StatusCode.WRITE_FAILED, StatusCode.WRITE_SHORT})
 # A writer's own lock wait takes 250 ms; a 405 answered well before that came
 # from a tick.
 OWN_LOCK_WAIT = 0.2

@@ -7,11 +7,11 @@ import ctypes
 import threading
 import warnings
 from types import TracebackType
-from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple, Type
+from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple, Type
 
 from . import _native
 from ._callbacks import CallbackTable, DataCallback, ErrorCallback, ends_delivery
-from ._pacing import ChainModel
+from ._pacing import DIRECT_FAILURES, ChainModel
 from ._values import Buffer, buffer, int32, uint32
 from .sim import SimulatedBus
 from .status import JuxhidError, StatusCode, describe
@@ -340,7 +340,7 @@ class Library:
             queued = chain.running(started)
             status = write(index, data)
             inherited = chain.inherited(status, queued, chain.clock() - started)
-            if status == StatusCode.OK or inherited or status in _ACCEPTED:
+            if status == StatusCode.OK or inherited or status in DIRECT_FAILURES:
                 # The call's start: whatever it scheduled came after it.
                 chain.accepted(index, fast, queued or inherited, started)
             elif status == StatusCode.WRITE_SCHEDULE_FAILED:
@@ -363,6 +363,3 @@ class Library:
         """As write_data, paced every 5 ms."""
         self._write("FastWrite", index, report)
 
-
-# Direct writes whose device write failed still started the chain.
-_ACCEPTED = frozenset({StatusCode.WRITE_DEVICE_GONE, StatusCode.WRITE_FAILED, StatusCode.WRITE_SHORT})

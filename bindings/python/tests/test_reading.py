@@ -124,6 +124,11 @@ class ReplayedReads(SimTestCase):
         with self.assertRaises(ReplayError) as caught:
             self.sim.replay(self.path, speed=-1)
         self.assertEqual(caught.exception.line, 0)
+        with open(self.path, "w") as file:  # a device without input reports has nothing to play
+            file.write(RECORDING_HEADER.replace("input-length 9", "input-length 0") + "unplug 10\n")
+        with self.assertRaises(ReplayError) as caught:
+            self.sim.replay(self.path)
+        self.assertEqual(caught.exception.line, 6)
         self.assertEqual(self.lib.list_devices(VENDOR), [])
 
     def test_a_missing_file_raises_file_not_found_error(self):

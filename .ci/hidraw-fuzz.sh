@@ -14,7 +14,7 @@ bash scripts/install-deps.sh --fuzz
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DJUXHID_HIDRAW_FUZZER=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null
+  -DJUXHID_HIDRAW_FUZZER=ON -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"${JUXHID_JOBS:-2}" --target hidraw_descriptor_fuzzer
 
 # Seeds: the typical devices' descriptors the parser tests are written with.

@@ -42,7 +42,7 @@ grep -qx 'CONFIG_HIDRAW=y' "/boot/config-$version" 2>/dev/null ||
   echo "warning: /boot/config-$version does not say CONFIG_HIDRAW=y" >&2
 
 echo "== building the library and the kernel test program in $build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" -j"${JUXHID_JOBS:-2}" --target juxhid kernel_test
 program=$build/tests/kernel/kernel_test
 [ -x "$program" ] || fail "$program was not built"

@@ -18,7 +18,7 @@ jobs=${JUXHID_JOBS:-2}
 command -v valgrind >/dev/null || bash scripts/install-deps.sh
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS="-O1 -g" -DCMAKE_CXX_FLAGS="-O1 -g" \
-  -DJUXHID_BUILD_BENCH=OFF >/dev/null
+  -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null
 
 # binary:gtest filter. Filtered out: the PacedWrites cases that measure the
 # 50 ms and 5 ms tick intervals against upper bounds (200 to 250 ms), which

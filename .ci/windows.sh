@@ -106,7 +106,7 @@ build_architecture() {
     command -v "$(triple "$arch")-g++-posix" >/dev/null ||
         fail "the $arch cross compiler $(triple "$arch")-g++-posix is missing (install-deps.sh --windows)"
     cmake -S "$repo" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE="${config[$arch]}" -DJUXHID_BUILD_BENCH=OFF >/dev/null ||
+        -DCMAKE_BUILD_TYPE="${config[$arch]}" -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null ||
         fail "configuring the $arch build failed (CMake's message is above)"
     run cmake --build "$dir" -j "$jobs"
 }

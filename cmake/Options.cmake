@@ -1,3 +1,14 @@
+# juxhid_opt_in_part(VARIABLE DOC)
+# Declares an ON/OFF option that is OFF unless asked for: the parts that serve
+# work on JUXHID (tests, benchmarks), which a build meant to be installed does
+# not need. scripts/test.sh and the CI scripts turn them on.
+function(juxhid_opt_in_part variable doc)
+  option(${variable} "${doc}" OFF)
+  if(NOT ${variable} AND CMAKE_SOURCE_DIR STREQUAL PROJECT_SOURCE_DIR)
+    message(STATUS "${variable} is OFF: set it ON to build it (scripts/test.sh does)")
+  endif()
+endfunction()
+
 # juxhid_optional_part(VARIABLE DOC PACKAGE)
 # Declares an ON/OFF option whose default follows what is installed: ON when
 # this is the top-level project and PACKAGE can be found, OFF otherwise (as a
@@ -17,15 +28,10 @@ function(juxhid_optional_part variable doc package)
   endif()
 endfunction()
 
-# Whether PACKAGE is at hand for this build. A cross build compiles GoogleTest
-# from Debian's sources and takes CLI11's headers from the build machine.
+# Whether PACKAGE is at hand for this build. A cross build takes CLI11's
+# headers from the build machine.
 function(juxhid_package_present package out)
-  if(package STREQUAL "GTest" AND CMAKE_CROSSCOMPILING)
-    set(found FALSE)
-    if(EXISTS /usr/src/googletest/CMakeLists.txt)
-      set(found TRUE)
-    endif()
-  elseif(package STREQUAL "CLI11")
+  if(package STREQUAL "CLI11")
     juxhid_find_cli11()
     set(found FALSE)
     if(JUXHID_CLI11_INCLUDE_DIR)

@@ -35,7 +35,7 @@ bash scripts/install-deps.sh "${deps[@]}"
 build_and_test() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure -j"$((jobs + 1))" --timeout 300)
 }

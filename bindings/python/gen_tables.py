@@ -45,16 +45,29 @@ def parse_enum(header_text, enum_name):
     return members
 
 
+def _enum_class(name, doc, members):
+    """A static IntEnum, so that type checkers and editors know every member."""
+    lines = ["", "", "class %s(enum.IntEnum):" % name, '    """%s"""' % doc, ""]
+    lines += ["    %s = %d" % member for member in members]
+    return lines
+
+
 def render(status, sim_calls, sim_threads):
     lines = ["# Generated from include/juxhid_status.h and include/juxhid_sim.h",
              "# by bindings/python/gen_tables.py at build time. Do not edit.", "",
-             "STATUS = ("]
+             "import enum",
+             "from typing import Tuple", "",
+             "STATUS: Tuple[Tuple[int, str, str], ...] = ("]
     lines += ["    (%d, %r, %r)," % entry for entry in status]
-    lines += [")", "", "SIM_CALLS = ("]
-    lines += ["    (%r, %d)," % member for member in sim_calls]
-    lines += [")", "", "SIM_THREADS = ("]
-    lines += ["    (%r, %d)," % member for member in sim_threads]
-    lines += [")", ""]
+    lines += [")"]
+    lines += _enum_class("StatusCode", "Every status code of the library, named as in juxhid_status.h "
+                         "without JUXHID_.", [(name[len("JUXHID_"):], code) for code, name, _ in status])
+    lines += _enum_class("SimCall", "The platform calls a fault can make fail (juxhid_sim.h's JuxsimCall).",
+                         [(name[len("JUXSIM_CALL_"):], value) for name, value in sim_calls
+                          if not name.endswith("_END_")])
+    lines += _enum_class("SimThread", "The threads a fault can be limited to (juxhid_sim.h's JuxsimThread).",
+                         [(name[len("JUXSIM_THREAD_"):], value) for name, value in sim_threads])
+    lines += [""]
     return "\n".join(lines)
 
 

@@ -73,6 +73,12 @@ fi
 if [ "$have_python" = 1 ] && [ "$have_sim" = 1 ] && [ -z "$sanitize" ]; then
   step "the installed Python package"
   site=$(dirname "$(find "$prefix" -path '*/juxhid/__init__.py' | head -n1)")
+  # Where the interpreter itself looks for packages of this prefix, so that
+  # an install to its own prefix (/usr/local) needs no PYTHONPATH.
+  "$python" -c 'import os, site, sys
+folder, prefix = (os.path.realpath(p) for p in sys.argv[1:])
+assert folder in [os.path.realpath(p) for p in site.getsitepackages([prefix])], (folder, prefix)' \
+    "$(dirname "$site")" "$prefix" || die "the package went where $python does not look for $prefix"
   # Run from the work directory with only the installed package on the path,
   # and neither JUXHID_LIBRARY nor JUXHID_SIM_LIBRARY: the package must find the
   # installed library itself.

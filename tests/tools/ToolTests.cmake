@@ -3,17 +3,21 @@
 set(vendor 0x1A2B)
 set(device "--sim-attach@@0x1A2B:0x0001:0xFF00:1:9:9")
 
-# juxhid_tool_test(NAME EXIT code ARGS args... [EXPECT regex...] [GAPS low:high] [TOOL target])
+# juxhid_tool_test(NAME EXIT code ARGS args... [EXPECT regex...] [STDOUT regex...] [STDERR regex...]
+#                  [REJECT regex...] [QUIET stdout|stderr] [GAPS low:high] [TOOL target])
 function(juxhid_tool_test name)
-  cmake_parse_arguments(T "" "EXIT;GAPS;TOOL" "ARGS;EXPECT" ${ARGN})
+  cmake_parse_arguments(T "" "EXIT;GAPS;TOOL;QUIET" "ARGS;EXPECT;STDOUT;STDERR;REJECT" ${ARGN})
   if(NOT T_TOOL)
     set(T_TOOL juxhid_sim_tool)
   endif()
-  string(REPLACE ";" "@@" args "${T_ARGS}")
-  string(REPLACE ";" "@@" expect "${T_EXPECT}")
+  set(lists "")
+  foreach(list IN ITEMS ARGS EXPECT STDOUT STDERR REJECT)
+    string(REPLACE ";" "@@" joined "${T_${list}}")
+    list(APPEND lists "-D${list}=${joined}")
+  endforeach()
   add_test(NAME Tool.${name} COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${T_TOOL}>
-    "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" "-DARGS=${args}"
-    -DEXIT=${T_EXIT} "-DEXPECT=${expect}" -DGAPS=${T_GAPS} -P ${CMAKE_CURRENT_SOURCE_DIR}/run_tool.cmake)
+    "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}" ${lists} -DQUIET=${T_QUIET}
+    -DEXIT=${T_EXIT} -DGAPS=${T_GAPS} -P ${CMAKE_CURRENT_SOURCE_DIR}/run_tool.cmake)
   set_tests_properties(Tool.${name} PROPERTIES TIMEOUT 90)
 endfunction()
 
@@ -35,6 +39,16 @@ juxhid_tool_test(VersionPrintsTheProjectsVersion EXIT 0 ARGS --version EXPECT "^
 juxhid_tool_test(OptionOfAnotherCommandGivesUsage EXIT 2 ARGS codes --vendor 1
   EXPECT "^juxhid-sim: unknown option '--vendor' for 'codes'\nRun 'juxhid-sim --help'")
 
+juxhid_tool_test(ShortVersionFlagPrintsTheVersion EXIT 0 ARGS -V STDOUT "^juxhid-sim ${PROJECT_VERSION}\n$")
+# help only explains, whatever follows it: nothing is sent here.
+juxhid_tool_test(HelpOfACommandOnlyPrintsItsHelp EXIT 0
+  ARGS ${device} help send --vendor ${vendor} --index 0 01 STDOUT "juxhid-sim send" "--fast" QUIET stderr
+  REJECT "ms  WriteData" "received")
+juxhid_tool_test(RepeatedOptionIsNamed EXIT 2 ARGS list --vendor 1 --vendor 2
+  STDERR "^juxhid-sim: '--vendor' given more than once; give it once\n" QUIET stdout)
+juxhid_tool_test(OptionBeforeTheCommandIsNamed EXIT 2 ARGS --vendor 1 list
+  STDERR "^juxhid-sim: '--vendor' belongs after the command: juxhid-sim list --vendor" QUIET stdout)
+
 juxhid_tool_test(CodesPrintsEveryMeaning EXIT 0 ARGS codes
   EXPECT "  307  JUXHID_READ_DEVICE_GONE +the device is gone" " 3258  JUXHID_READ_LOCK_TIMEOUT")
 
@@ -44,16 +58,22 @@ juxhid_tool_test(ListJsonShowsOnlyTheVendorsDevices EXIT 0
   EXPECT "^{\"vendor\": 6699, \"status\": 0, \"devices\": \\[{\"index\": 0, \"productId\": 1, \"usagePage\": 65280, \"usage\": 1, \"inputLength\": 9, \"outputLength\": 9}, {\"index\": 1, \"productId\": 2, \"usagePage\": 1, \"usage\": 6, \"inputLength\": 65, \"outputLength\": 0}\\]}")
 juxhid_tool_test(ListTableShowsLengths EXIT 0 ARGS ${device} list --vendor 6699
   EXPECT "vendor 0x1A2B: 1 device\n" "    0  0x0001   0xFF00      0x0001      9       9")
+# Messages on stderr, data on stdout, in every command: "no attached device"
+# is a message wherever it is met.
 juxhid_tool_test(ListWithoutDevicesSaysSo EXIT 1 ARGS list --vendor ${vendor}
-  EXPECT "102 \\(no attached device of that vendor\\)")
+  STDERR "^juxhid-sim: vendor 0x1A2B: 102 \\(no attached device of that vendor\\)" QUIET stdout)
 juxhid_tool_test(ListJsonWithoutDevicesCarriesTheStatus EXIT 1 ARGS list --vendor ${vendor} --json
-  EXPECT "\"status\": 102, \"devices\": \\[\\]")
+  STDOUT "^{\"vendor\": 6699, \"status\": 102, \"devices\": \\[\\]}\n$" STDERR "102")
+juxhid_tool_test(MonitorWithoutDevicesSaysSoOnStderr EXIT 1 ARGS monitor --vendor ${vendor} --index 0
+  STDERR "^juxhid-sim: listing vendor 0x1A2B: 102 " QUIET stdout)
+juxhid_tool_test(SendWithoutDevicesSaysSoOnStderr EXIT 1 ARGS send --vendor ${vendor} --index 0 01
+  STDERR "^juxhid-sim: listing vendor 0x1A2B: 102 " QUIET stdout)
 
 # Monitoring: reports through the callbacks, then the unplug.
 juxhid_tool_test(MonitorPrintsReportsUntilUnplugged EXIT 1
   ARGS ${device} --sim-feed 5 monitor --vendor ${vendor} --index 0
   EXPECT "[0-9]\\.[0-9][0-9][0-9][0-9] s  04 00 a5 a5 a5 a5 a5 a5\n"
-         "device unplugged after [1-5] reports: the error callback reported 307 \\(the device is gone\\)")
+         "device unplugged after [1-5] reports: the error callback reported 307 \\(the device is gone")
 juxhid_tool_test(MonitorRefusesADeviceWithoutInput EXIT 1
   ARGS --sim-attach 0x1A2B:1:1:1:0:8 monitor --vendor ${vendor} --index 0 EXPECT "no input reports")
 juxhid_tool_test(MonitorNamesAMissingIndex EXIT 1 ARGS ${device} monitor --vendor ${vendor} --index 1
@@ -102,6 +122,8 @@ juxhid_tool_test(MonitorWatchesAReplay EXIT 1
   EXPECT "s  11 22 33\n" "s  aa bb cc\n" "device unplugged after [1-3] reports")
 juxhid_tool_test(ReplayNamesTheBadLine EXIT 1 ARGS replay ${recordings}/report-too-short.txt
   EXPECT "report-too-short.txt: line 9: the report has 3 bytes; the device's input reports have 4")
+juxhid_tool_test(ReplayRefusesARecordingWithoutInputReports EXIT 1 ARGS replay ${recordings}/no-input-reports.txt
+  STDERR "no-input-reports.txt: line 6: 'input-length' must be 1 or more" QUIET stdout)
 juxhid_tool_test(ReplayOfAMissingFileSaysSo EXIT 1 ARGS --sim-replay no-such-recording.txt list --vendor ${vendor}
   EXPECT "cannot read 'no-such-recording.txt'")
 juxhid_tool_test(ReplayRefusesANegativeSpeed EXIT 2 ARGS replay x.txt --speed -1 EXPECT "a speed is a number, 0 or above")
@@ -111,6 +133,15 @@ juxhid_tool_test(RecordExcludesChanged EXIT 2 ARGS monitor --vendor 1 --index 0 
 juxhid_tool_test(RecordOfAnUnwritableFileSaysSo EXIT 1
   ARGS ${device} monitor --vendor ${vendor} --index 0 --record ${recordings}/no/such/folder.txt
   EXPECT "cannot write the recording to")
+
+# SIGTERM (as `timeout` sends it) ends monitor as Ctrl-C does, with its lines
+# already through the pipe. Signals are for the native program, not Wine's.
+if(NOT CMAKE_CROSSCOMPILING AND NOT WIN32)
+  add_test(NAME Tool.MonitorEndsCleanlyOnSigterm
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/monitor_sigterm.sh $<TARGET_FILE:juxhid_sim_tool>
+      ${CMAKE_CURRENT_BINARY_DIR}/sigterm)
+  set_tests_properties(Tool.MonitorEndsCleanlyOnSigterm PROPERTIES TIMEOUT 90)
+endif()
 
 add_test(NAME Tool.StatusPageMatchesTheTable COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:juxhid_sim_tool>
   "-DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}"

@@ -4,8 +4,13 @@
 #   ARGS     its arguments, separated by @@
 #   EXIT     the exit status it must end with
 #   EXPECT   regular expressions the output must match, separated by @@
+#   STDOUT   ... that stdout alone must match (data), separated by @@
+#   STDERR   ... that stderr alone must match (messages), separated by @@
+#   REJECT   ... that nothing printed may match, separated by @@
+#   QUIET    "stdout" or "stderr": that stream must stay empty
 #   GAPS     LOW:HIGH - every gap between reports that reached the device,
 #            in whole milliseconds, lies within these bounds
+cmake_policy(SET CMP0054 NEW)
 string(REPLACE "@@" ";" args "${ARGS}")
 execute_process(COMMAND ${EMULATOR} ${TOOL} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out
   ERROR_VARIABLE err TIMEOUT 60)
@@ -24,6 +29,30 @@ if(EXPECT)
       string(APPEND failed "output does not match: ${regex}\n")
     endif()
   endforeach()
+endif()
+foreach(stream IN ITEMS STDOUT STDERR REJECT)
+  if(NOT ${stream})
+    continue()
+  endif()
+  string(REPLACE "@@" ";" expectations "${${stream}}")
+  set(text "${all}")
+  if(stream STREQUAL "STDOUT")
+    set(text "${out}")
+  elseif(stream STREQUAL "STDERR")
+    set(text "${err}")
+  endif()
+  foreach(regex IN LISTS expectations)
+    if(stream STREQUAL "REJECT" AND text MATCHES "${regex}")
+      string(APPEND failed "the output matches what it must not: ${regex}\n")
+    elseif(NOT stream STREQUAL "REJECT" AND NOT text MATCHES "${regex}")
+      string(APPEND failed "${stream} does not match: ${regex}\n")
+    endif()
+  endforeach()
+endforeach()
+if(QUIET STREQUAL "stdout" AND NOT out STREQUAL "")
+  string(APPEND failed "stdout is not empty\n")
+elseif(QUIET STREQUAL "stderr" AND NOT err STREQUAL "")
+  string(APPEND failed "stderr is not empty\n")
 endif()
 if(GAPS)
   string(REPLACE ":" ";" bounds "${GAPS}")
@@ -44,5 +73,5 @@ if(GAPS)
   endif()
 endif()
 if(failed)
-  message(FATAL_ERROR "${TOOL} ${args}\n${failed}--- output ---\n${all}")
+  message(FATAL_ERROR "${TOOL} ${args}\n${failed}--- stdout ---\n${out}--- stderr ---\n${err}")
 endif()

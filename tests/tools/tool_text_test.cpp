@@ -141,7 +141,16 @@ TEST(ToolCommandLine, HelpAndVersionAreAnswersNotErrors) {
     EXPECT_EQ(sendHelp.error, "");
     EXPECT_NE(sendHelp.output.find("--fast"), std::string::npos) << sendHelp.output;
     EXPECT_EQ(sendHelp.output.find("--markdown"), std::string::npos) << "only send's own options";
+    // help explains; whatever follows it names what to explain and never runs.
+    const ParseOutcome helpSend = parse({"help", "send", "--vendor", "0x1A2B", "--index", "0", "01"});
+    EXPECT_EQ(helpSend.error, "");
+    EXPECT_EQ(helpSend.output, sendHelp.output);
+    EXPECT_EQ(helpSend.line.command, "help");
+    EXPECT_EQ(parse({"help", "frobnicate", "--bogus"}).output, usageText(true));
+    EXPECT_EQ(parse({"help", "help"}).output, usageText(true));
+    EXPECT_EQ(parse({"--sim-attach", "1:2:3:4:5:6", "help", "list"}).output, parse({"list", "--help"}).output);
     EXPECT_EQ(parse({"--version"}, false).output, versionText(false));
+    EXPECT_EQ(parse({"-V"}).output, versionText(true));
     EXPECT_EQ(versionText(false).find("juxhid "), 0u);
     EXPECT_EQ(parse({"list", "--vendor", "1"}).output, "") << "a command to run prints nothing yet";
 }
@@ -149,6 +158,13 @@ TEST(ToolCommandLine, HelpAndVersionAreAnswersNotErrors) {
 TEST(ToolCommandLine, MessagesNameTheWordTheUserTyped) {
     EXPECT_EQ(parse({"frobnicate"}).error, "unknown command 'frobnicate'");
     EXPECT_EQ(parse({"codes", "--vendor=1"}).error, "unknown option '--vendor' for 'codes'");
+    EXPECT_EQ(parse({"--vendor", "1", "list"}).error,
+              "'--vendor' belongs after the command: juxhid-sim list --vendor ...");
+    EXPECT_EQ(parse({"--index=0", "monitor", "--vendor", "1"}, false).error,
+              "'--index' belongs after the command: juxhid monitor --index ...");
+    EXPECT_EQ(parse({"list", "--vendor", "1", "--vendor", "2"}).error, "'--vendor' given more than once; give it once");
+    EXPECT_EQ(parse({"replay", "a.txt", "--speed", "1", "--speed=2"}).error,
+              "'--speed' given more than once; give it once");
     EXPECT_EQ(parse({"monitor", "--vendor", "1"}).error, "monitor needs --index N (see: juxhid-sim list --vendor ID)");
     EXPECT_EQ(parse({"monitor", "--vendor", "1"}, false).error,
               "monitor needs --index N (see: juxhid list --vendor ID)");

@@ -7,7 +7,9 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "juxhid.h"
 
@@ -102,7 +104,7 @@ void addCommands(CLI::App& app, CommandLine& line, RawLine& raw) {
     app.add_subcommand("demo", "a tour of the library on the simulated bus");
     CLI::App* codes = app.add_subcommand("codes", "every status code and its meaning");
     codes->add_flag("--markdown", line.markdown, "the page docs/status-codes.md is generated from");
-    app.add_subcommand("help", "this text");
+    app.add_subcommand("help", "this text (help COMMAND: its options)");
 }
 
 void addSimOptions(CLI::App& app, RawLine& raw) {
@@ -141,14 +143,52 @@ void applyRaw(const RawLine& raw, CommandLine& line) {
     if (!raw.simSpeed.empty()) line.simSpeed = *parseSpeed(raw.simSpeed);
 }
 
-// The first word no option or command took, in the user's terms.
-std::string describeExtra(const std::string& extra, const std::string& command) {
+// The first word no option or command took, in the user's terms. An option
+// of the command given before it is named as misplaced, not unknown.
+std::string describeExtra(const CLI::App& app, const std::string& extra, const std::string& command,
+                          bool simBuild) {
     if (extra.starts_with("-")) {
         const std::string name = extra.substr(0, extra.find('='));
-        return command.empty() ? "unknown option '" + name + "'"
-                               : "unknown option '" + name + "' for '" + command + "'";
+        if (command.empty()) return "unknown option '" + name + "'";
+        if (app.get_subcommand(command)->get_option_no_throw(name) != nullptr) {
+            return "'" + name + "' belongs after the command: " + programName(simBuild) + " " + command + " " + name +
+                   " ...";
+        }
+        return "unknown option '" + name + "' for '" + command + "'";
     }
     return command.empty() ? "unknown command '" + extra + "'" : "unexpected argument '" + extra + "'";
+}
+
+// CLI11's words for a parse error, turned into what the user did.
+std::string describeParseError(const CLI::ParseError& error) {
+    const std::string text = error.what();
+    const size_t mark = text.find(": At Most 1 required but received ");
+    if (mark != std::string::npos) {
+        return "'" + text.substr(0, mark) + "' given more than once; give it once";
+    }
+    return text;
+}
+
+// `help` and `help COMMAND`: the overview, or the command's own options.
+std::string helpFor(const CLI::App& app, std::string_view word, bool simBuild) {
+    if (word.empty() || word == "help") return usageText(simBuild);
+    const auto named = [&](const CLI::App* command) { return command->get_name() == word; };
+    if (app.get_subcommands(named).empty()) return usageText(simBuild);
+    return parseCommandLine({word, "--help"}, simBuild).output;  // as COMMAND --help says it
+}
+
+// Where the command word stands: past the simulated-bus options before it and
+// their values. None when something else comes first (CLI11 then says what).
+std::optional<size_t> commandPosition(const std::vector<std::string_view>& args, bool simBuild) {
+    static constexpr std::string_view kValued[] = {"--sim-attach", "--sim-feed", "--sim-replay", "--sim-speed",
+                                                   "--sim-deny"};
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (!args[i].starts_with("-")) return i;
+        const std::string_view name = args[i].substr(0, args[i].find('='));
+        if (!simBuild || std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued)) break;
+        if (name.size() == args[i].size()) ++i;  // the value is the next word
+    }
+    return std::nullopt;
 }
 
 // What each command needs beyond the options it accepts.
@@ -238,10 +278,18 @@ ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool si
     // A path such as /tmp/in.txt is a file, not a Windows-style option, on
     // every platform (the simulated build runs under Wine with Unix paths).
     app.allow_windows_style_options(false);
-    app.set_version_flag("--version", versionText(simBuild));
+    app.set_version_flag("-V,--version", versionText(simBuild));
     addCommands(app, out.line, raw);
     if (simBuild) addSimOptions(app, raw);
 
+    // help only explains: whatever follows it names what to explain, and
+    // nothing of it runs, so it is answered before anything is parsed.
+    const std::optional<size_t> commandAt = commandPosition(args, simBuild);
+    if (commandAt && args[*commandAt] == "help") {
+        out.line.command = "help";
+        out.output = helpFor(app, *commandAt + 1 < args.size() ? args[*commandAt + 1] : "", simBuild);
+        return out;
+    }
     std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
     try {
         app.parse(reversed);
@@ -253,17 +301,13 @@ ParseOutcome parseCommandLine(const std::vector<std::string_view>& args, bool si
         out.output = app.get_subcommands().empty() ? usageText(simBuild) : app.help();
         return out;
     } catch (const CLI::ParseError& error) {
-        out.error = error.what();
+        out.error = describeParseError(error);
         return out;
     }
     for (const CLI::App* command : app.get_subcommands()) out.line.command = command->get_name();
     const std::vector<std::string> extras = app.remaining(true);
     if (!extras.empty()) {
-        out.error = describeExtra(extras.front(), out.line.command);
-        return out;
-    }
-    if (out.line.command == "help") {
-        out.output = usageText(simBuild);
+        out.error = describeExtra(app, extras.front(), out.line.command, simBuild);
         return out;
     }
     applyRaw(raw, out.line);
@@ -283,8 +327,9 @@ std::string usageText(bool simBuild) {
         "                                         send output reports through the paced queue\n"
         "  demo                                   a tour on the simulated bus\n"
         "  codes   [--markdown]                   every status code and its meaning\n"
-        "  help, -h, --help                       this text (COMMAND --help: its options)\n"
-        "  --version                              the program's version\n"
+        "  help [COMMAND], -h, --help             this text (help COMMAND or COMMAND --help:\n"
+        "                                         its options)\n"
+        "  -V, --version                          the program's version\n"
         "\n"
         "ID is decimal or 0x-hex (0x1A2B). N is the index from 'list'. HEX is one\n"
         "report, report-ID byte first (01ff00 or 01:ff:00); a shorter report is\n"

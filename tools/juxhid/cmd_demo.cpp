@@ -11,6 +11,7 @@
 #include "juxhid.h"
 #include "juxhid_sim.h"
 #include "listing_text.h"
+#include "messages.h"
 #include "report_printer.h"
 #include "sim_outputs.h"
 #include "status_text.h"
@@ -59,7 +60,8 @@ void sendBurst(int32_t index, int32_t simDevice, bool fast) {
 }  // namespace
 
 int runDemo(const CommandLine&) {
-    step(1, "attaching a simulated device: vendor 0x1A2B, product 0x0001, 9-byte reports");
+    step(1, "attaching a simulated device: vendor 0x1A2B, product 0x0001, 9-byte reports\n"
+            "   (a report-ID byte and 8 data bytes; the data callback gets and prints the 8)");
     const JuxsimDeviceInfo info{kDemoVendor, 0x0001, 0xFF00, 0x0001, kReportLength, kReportLength, nullptr};
     const int32_t simDevice = juxsim_attach(&info);
 
@@ -67,7 +69,7 @@ int runDemo(const CommandLine&) {
     std::vector<ListedDevice> devices;
     const int32_t listed = listVendorDevices(kDemoVendor, devices);
     if (listed != 0) {
-        std::printf("   listing failed: %s\n", describeStatus(listed).c_str());
+        complain("listing failed: %s", describeStatus(listed).c_str());
         return kExitFailed;
     }
     std::fputs(formatDeviceTable(kDemoVendor, devices).c_str(), stdout);
@@ -90,7 +92,7 @@ int runDemo(const CommandLine&) {
     juxsim_detach(simDevice);
     for (int waited = 0; !printedDeviceGone() && waited < 3000; waited += 10) sleepMs(10);
     if (!printedDeviceGone()) {
-        std::printf("   the error callback was not called\n");
+        complain("the error callback was not called");
         return kExitFailed;
     }
     device.markDeviceGone();

@@ -1,5 +1,7 @@
 // juxhid monitor: every input report as hex with the time it arrived, through
-// the library's callbacks, until the device is unplugged or the user stops.
+// the library's callbacks, until the device is unplugged or the user stops it
+// (Ctrl-C, or SIGTERM as `timeout` and service managers send: both end it the
+// same way, with the summary and exit 0).
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -35,6 +37,7 @@ int runMonitor(const CommandLine& line) {
                 static_cast<int>(device.readLength()));
     std::fflush(stdout);
     std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     if (!line.record.empty() && !startRecording(line.record, *line.vendor, device.listed())) return kExitFailed;
     const bool watching = printReportsOf(device.index(), device.readLength(), line.changed, "");
     if (watching) benchInterfaceReady(line, device.index());

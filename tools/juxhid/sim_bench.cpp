@@ -1,6 +1,7 @@
 // The simulated-bus build: the bus starts empty, so --sim-attach puts devices
 // on it, --sim-feed makes a monitored device send reports and then unplug,
 // and send shows when each report reached the device.
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@ struct AttachedDevice {
 
 std::vector<AttachedDevice> g_attached;
 std::thread g_feeder;
+std::atomic<bool> g_stopFeeding{false};  // the command ended first (Ctrl-C, SIGTERM)
 JuxsimReplay* g_replay = nullptr;  // --sim-replay
 
 // The bus lists devices in attach order, so the n-th attached device of a
@@ -40,6 +42,7 @@ const AttachedDevice* attachedAt(uint32_t vendor, int32_t index) {
 void feed(AttachedDevice device, int32_t count) {
     std::vector<uint8_t> report(device.spec.inputLength, 0xA5);
     for (int32_t n = 0; n < count; ++n) {
+        if (g_stopFeeding) return;
         if (report.size() > 0) report[0] = 0;
         if (report.size() > 1) report[1] = static_cast<uint8_t>(n);
         if (report.size() > 2) report[2] = static_cast<uint8_t>(n >> 8);
@@ -116,6 +119,7 @@ void benchReportsSent(const CommandLine& line, int32_t index) {
 }
 
 void benchFinish() {
+    g_stopFeeding = true;
     if (g_feeder.joinable()) g_feeder.join();
     juxsim_replay_free(g_replay);
     g_replay = nullptr;

@@ -13,10 +13,10 @@ status code and its meaning from the library's status table.
 
 __version__ = "0.1.0"
 
-from .library import Device, Library
+from .library import DeferredWriteWarning, Device, Library
 from .sim import Output, Replay, ReplayError, SimCall, SimCounts, SimThread, SimulatedBus
 from .status import TABLE as STATUS_TABLE
 from .status import JuxhidError, Status, StatusCode, describe
 
-__all__ = ["__version__", "Device", "JuxhidError", "Library", "Output", "Replay", "ReplayError", "STATUS_TABLE",
+__all__ = ["__version__", "DeferredWriteWarning", "Device", "JuxhidError", "Library", "Output", "Replay", "ReplayError", "STATUS_TABLE",
            "SimCall", "SimCounts", "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]

@@ -1,9 +1,10 @@
 """The tables generated from the library's public headers when the package is
-built (status codes, the simulated bus's call and thread names), or, when
-they are missing, an error that says how to get them."""
+built (status codes and their static enumeration, the simulated bus's call
+and thread names), or, when they are missing, an error that says how to get
+them."""
 
 try:
-    from ._tables import SIM_CALLS, SIM_THREADS, STATUS
+    from ._tables import STATUS, SimCall, SimThread, StatusCode
 except ImportError:
     raise ImportError(
         "juxhid: the generated module juxhid/_tables.py is missing, so this is the package's "
@@ -13,4 +14,4 @@ except ImportError:
         "  python3 bindings/python/gen_tables.py include bindings/python/juxhid/_tables.py"
     ) from None
 
-__all__ = ["SIM_CALLS", "SIM_THREADS", "STATUS"]
+__all__ = ["STATUS", "SimCall", "SimThread", "StatusCode"]

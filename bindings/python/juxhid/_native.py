@@ -1,9 +1,10 @@
 """Finding and loading the library, and the C shapes that cross its boundary."""
 
 import ctypes
+import importlib
 import os
 import sys
-from typing import Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 Path = Union[str, "os.PathLike[str]"]
 
@@ -57,7 +58,8 @@ class JuxsimCounts(ctypes.Structure):
 
 
 _P = ctypes.POINTER
-_FUNCTIONS = {
+_Table = Dict[str, Tuple[Any, List[Any]]]
+_FUNCTIONS: _Table = {
     "EnumerateJUX": (c_int32, [c_uint32, _P(DeviceSummary), _P(c_int32)]),
     "GetReadLength": (c_int32, [c_int32]),
     "GetWriteLength": (c_int32, [c_int32]),
@@ -73,7 +75,7 @@ _FUNCTIONS = {
     "FastWrite": (c_int32, [c_int32, c_void_p]),
 }
 
-_SIM_FUNCTIONS = {
+_SIM_FUNCTIONS: _Table = {
     "juxsim_attach": (c_int32, [_P(JuxsimDeviceInfo)]),
     "juxsim_detach": (c_int32, [c_int32]),
     "juxsim_deliver": (c_int32, [c_int32, c_void_p, c_uint32]),
@@ -114,13 +116,13 @@ def system_name(sim: bool, platform: str = sys.platform) -> str:
 
 def _built_library(sim: bool) -> Optional[str]:
     """The library that this package was built or installed beside, if any."""
-    try:
-        from . import _site  # written by the CMake build and install only
+    try:  # written by the CMake build and install only
+        _site = importlib.import_module(__name__.rpartition(".")[0] + "._site")
     except ImportError:
         return None
-    path = _site.SIM_LIBRARY if sim else _site.LIBRARY
+    path: str = _site.SIM_LIBRARY if sim else _site.LIBRARY
     if path and not os.path.isabs(path):
-        path = os.path.normpath(os.path.join(os.path.dirname(_site.__file__), path))
+        path = os.path.normpath(os.path.join(os.path.dirname(str(_site.__file__)), path))
     return path or None
 
 
@@ -146,7 +148,7 @@ def find_library(path: Optional[Path] = None, sim: bool = False) -> Tuple[str, s
     return system_name(sim), "the dynamic loader's search path"
 
 
-def _bind(dll: ctypes.CDLL, table: Dict[str, Tuple[object, List[object]]]) -> None:
+def _bind(dll: ctypes.CDLL, table: _Table) -> None:
     for name, (restype, argtypes) in table.items():
         function = getattr(dll, name)
         function.restype = restype
@@ -155,7 +157,7 @@ def _bind(dll: ctypes.CDLL, table: Dict[str, Tuple[object, List[object]]]) -> No
 
 def load(path: str) -> ctypes.CDLL:
     """Loads the library and declares every exported function's signature."""
-    dll = _LOADER(path)
+    dll: ctypes.CDLL = _LOADER(path)
     _bind(dll, _FUNCTIONS)
     if has_simulated_bus(dll):
         _bind(dll, _SIM_FUNCTIONS)

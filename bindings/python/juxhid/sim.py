@@ -4,23 +4,15 @@ wrote to them, unplug them, replay recorded devices, and make platform calls
 fail on purpose."""
 
 import ctypes
-import enum
+import errno
 import os
-from typing import List, NamedTuple, Optional, Tuple, Union
-
-Buffer = Union[bytes, bytearray, memoryview]
+from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Union
 
 from . import _native
-from ._generated import SIM_CALLS, SIM_THREADS
+from ._generated import SimCall, SimThread
+from ._values import Buffer, buffer, int32, uint32
 
-# SimCall.OPEN_READ, SimThread.READER, ... from the simulated bus's header.
-SimCall = enum.IntEnum("SimCall", [(name[len("JUXSIM_CALL_"):], value)
-                                   for name, value in SIM_CALLS
-                                   if not name.endswith("_END_")])
-SimThread = enum.IntEnum("SimThread", [(name[len("JUXSIM_THREAD_"):], value)
-                                       for name, value in SIM_THREADS])
-SimCall.__doc__ = "The platform calls a fault can make fail (juxhid_sim.h's JuxsimCall)."
-SimThread.__doc__ = "The threads a fault can be limited to (juxhid_sim.h's JuxsimThread)."
+__all__ = ["Output", "Replay", "ReplayError", "SimCall", "SimCounts", "SimThread", "SimulatedBus"]
 
 
 class Output(NamedTuple):
@@ -67,10 +59,11 @@ class Replay:
     has opened the device. Close it (or use it in a `with` block) before the
     library goes; closing stops it and leaves the device attached."""
 
-    def __init__(self, dll: ctypes.CDLL, handle: int) -> None:
+    def __init__(self, dll: ctypes.CDLL, handle: int, on_close: Callable[["Replay"], None]) -> None:
         """Wraps a started replay; SimulatedBus.replay makes this."""
         self._dll = dll
         self._handle: Optional[int] = handle
+        self._on_close = on_close
         self.device: int = dll.juxsim_replay_device(handle)
 
     def _live(self) -> int:
@@ -80,12 +73,12 @@ class Replay:
 
     def delivered(self) -> int:
         """How many of the recording's reports were delivered so far."""
-        return self._dll.juxsim_replay_delivered(self._live())
+        return int(self._dll.juxsim_replay_delivered(self._live()))
 
     def wait(self, timeout: float) -> bool:
         """Waits up to `timeout` seconds for the end; True once it has ended."""
         ms = max(0, min(int(timeout * 1000), 0xFFFFFFFF))
-        return self._dll.juxsim_replay_wait(self._live(), ms) == 1
+        return bool(self._dll.juxsim_replay_wait(self._live(), ms) == 1)
 
     def stop(self) -> None:
         """Ends the replay early; returns once its thread has ended."""
@@ -96,6 +89,7 @@ class Replay:
         if self._handle is not None:
             self._dll.juxsim_replay_free(self._handle)
             self._handle = None
+            self._on_close(self)
 
     def __enter__(self) -> "Replay":
         return self
@@ -107,9 +101,17 @@ class Replay:
 class SimulatedBus:
     """The bus of a loaded simulated-bus library (Library(sim=True).sim)."""
 
-    def __init__(self, dll: ctypes.CDLL) -> None:
-        """Wraps the loaded library; Library makes this, not the caller."""
+    def __init__(self, dll: ctypes.CDLL, on_replay: Callable[[], None] = lambda: None) -> None:
+        """Wraps the loaded library; Library makes this, not the caller.
+        `on_replay` hears of each replay started, which close_replays ends."""
         self._dll = dll
+        self._on_replay = on_replay
+        self._replays: List[Replay] = []
+
+    def close_replays(self) -> None:
+        """Ends and frees every replay started here and not closed yet."""
+        for replay in list(self._replays):
+            replay.close()
 
     @staticmethod
     def _known(result: int, device: int) -> int:
@@ -120,26 +122,28 @@ class SimulatedBus:
     def attach(self, vendor_id: int, product_id: int, *, usage_page: int = 0xFF00, usage: int = 1,
                input_length: int = 0, output_length: int = 0, path: Optional[str] = None) -> int:
         """Puts a device at the end of the bus's list; returns its id."""
-        info = _native.JuxsimDeviceInfo(vendor_id, product_id, usage_page, usage, input_length,
-                                        output_length, path.encode() if path else None)
-        return self._dll.juxsim_attach(ctypes.byref(info))
+        numbers = [uint32(name, value) for name, value in (
+            ("vendor_id", vendor_id), ("product_id", product_id), ("usage_page", usage_page), ("usage", usage),
+            ("input_length", input_length), ("output_length", output_length))]
+        info = _native.JuxsimDeviceInfo(*numbers, path.encode() if path else None)
+        return int(self._dll.juxsim_attach(ctypes.byref(info)))
 
     def detach(self, device: int) -> None:
         """Unplugs the device: its pending and later transfers fail."""
-        self._known(self._dll.juxsim_detach(device), device)
+        self._known(self._dll.juxsim_detach(int32("device", device)), device)
 
     def deliver(self, device: int, report: Buffer) -> int:
         """Sends one input report; returns how many read handles it reached."""
-        data = bytes(report)
-        return self._known(self._dll.juxsim_deliver(device, data, len(data)), device)
+        data = buffer("report", report)
+        return self._known(self._dll.juxsim_deliver(int32("device", device), data, len(data)), device)
 
     def take_output(self, device: int) -> Optional[Output]:
         """The oldest output report written to the device and not taken yet, or None."""
-        buffer = ctypes.create_string_buffer(_OUTPUT_CAPACITY)
+        space = ctypes.create_string_buffer(_OUTPUT_CAPACITY)
         length, stamp = _native.c_uint32(), _native.c_uint64()
         taken = self._known(self._dll.juxsim_take_output(
-            device, buffer, _OUTPUT_CAPACITY, ctypes.byref(length), ctypes.byref(stamp)), device)
-        return Output(buffer.raw[:length.value], stamp.value) if taken else None
+            int32("device", device), space, _OUTPUT_CAPACITY, ctypes.byref(length), ctypes.byref(stamp)), device)
+        return Output(space.raw[:length.value], stamp.value) if taken else None
 
     def outputs(self, device: int) -> List[Output]:
         """Takes every output report the device holds, oldest first."""
@@ -150,24 +154,26 @@ class SimulatedBus:
 
     def output_count(self, device: int) -> int:
         """How many output reports the device holds, not taken yet."""
-        return self._known(self._dll.juxsim_output_count(device), device)
+        return self._known(self._dll.juxsim_output_count(int32("device", device)), device)
 
     def set_write_delay(self, device: int, ms: int) -> None:
         """Makes each later write to the device take `ms` milliseconds."""
-        self._known(self._dll.juxsim_set_write_delay(device, ms), device)
+        self._known(self._dll.juxsim_set_write_delay(int32("device", device), uint32("ms", ms)), device)
 
     def now_ns(self) -> int:
         """The bus's clock, in nanoseconds, that output timestamps use."""
-        return self._dll.juxsim_now_ns()
+        return int(self._dll.juxsim_now_ns())
 
     def arm_fault(self, call: int, *, error: int = 0, thread: int = SimThread.ANY, device: int = 0,
                   skip: int = 0, count: int = 1, short_count: int = 0) -> int:
         """Makes matching platform calls fail; returns the fault's id."""
-        fault = _native.JuxsimFault(int(call), int(thread), device, skip, count, error, short_count)
+        fault = _native.JuxsimFault(int32("call", int(call)), int32("thread", int(thread)), int32("device", device),
+                                    int32("skip", skip), int32("count", count), uint32("error", error),
+                                    uint32("short_count", short_count))
         fault_id = self._dll.juxsim_fault_arm(ctypes.byref(fault))
         if fault_id < 0:
             raise ValueError("the simulated bus refused the fault %r" % (fault,))
-        return fault_id
+        return int(fault_id)
 
     def fault_fired(self, fault_id: int) -> int:
         """How often the fault has made a call fail so far."""
@@ -193,14 +199,20 @@ class SimulatedBus:
         """Attaches the device a recording (`juxhid monitor --record`) describes
         and plays its reports back: at the recorded times divided by `speed`,
         or with `speed` 0 each as soon as the device's read handles have room.
-        Raises ReplayError (with the line at fault) for a file the bus refuses;
-        then nothing was attached."""
+        Raises FileNotFoundError for a file that is not there and ReplayError
+        (with the line at fault) for one the bus refuses; then nothing was
+        attached."""
+        if not os.path.exists(path):
+            raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), os.fspath(path))
         handle = self._dll.juxsim_replay_start(os.fsencode(path), float(speed))
         if not handle:
             why = ctypes.create_string_buffer(256)
             line = self._dll.juxsim_replay_error(why, 256)
             raise ReplayError("%s: %s" % (os.fspath(path), why.value.decode(errors="replace")), line)
-        return Replay(self._dll, handle)
+        replay = Replay(self._dll, handle, self._replays.remove)
+        self._replays.append(replay)
+        self._on_replay()
+        return replay
 
     def reset(self) -> None:
         """Detaches every device, disarms every fault, forgets outputs."""

@@ -1,9 +1,8 @@
 """The library's status codes, read from its one status table."""
 
-import enum
-from typing import NamedTuple, Optional
+from typing import Dict, NamedTuple, Optional
 
-from ._generated import STATUS
+from ._generated import STATUS, StatusCode
 
 
 class Status(NamedTuple):
@@ -15,11 +14,9 @@ class Status(NamedTuple):
 
 
 TABLE = tuple(Status(*entry) for entry in STATUS)
-_BY_CODE = {status.code: status for status in TABLE}
+_BY_CODE: Dict[int, Status] = {status.code: status for status in TABLE}
 
-# StatusCode.READ_DEVICE_GONE == 307, one member per code of the table.
-StatusCode = enum.IntEnum("StatusCode", [(s.name[len("JUXHID_"):], s.code) for s in TABLE])
-StatusCode.__doc__ = "Every status code of the library, named as in juxhid_status.h without JUXHID_."
+__all__ = ["JuxhidError", "Status", "StatusCode", "TABLE", "describe", "lookup"]
 
 
 def lookup(code: int) -> Optional[Status]:

@@ -5,7 +5,9 @@ import contextlib
 import gc
 import io
 import threading
+import tracemalloc
 import unittest
+import weakref
 
 from juxhid import StatusCode
 from juxhid.library import ends_delivery
@@ -44,6 +46,51 @@ class Callbacks(SimTestCase):
         gc.collect()
         self.deliver_until_readable(device, bytes(9))
         self.assertTrue(eventually(lambda: len(seen) >= 1))
+
+    def test_a_replaced_callable_is_let_go_and_repeated_setting_does_not_grow(self):
+        device = self.open_device()
+
+        class Holder:  # a bound method of an object holding 10 kB
+            def __init__(self):
+                self.ballast = bytes(10_000)
+
+            def on_report(self, payload):
+                return None
+
+        first = Holder()
+        released = weakref.ref(first)
+        self.lib.set_data_callback(0, first.on_report)
+        del first
+        self.lib.set_data_callback(0, Holder().on_report)
+        gc.collect()
+        self.assertIsNone(released(), "the replaced callable is still referenced")
+
+        tracemalloc.start()
+        try:
+            before = tracemalloc.get_traced_memory()[0]
+            for _ in range(20_000):
+                self.lib.set_data_callback(0, Holder().on_report)
+            gc.collect()
+            grown = tracemalloc.get_traced_memory()[0] - before
+        finally:
+            tracemalloc.stop()
+        # Keeping each would hold 200 MB; one holder and bookkeeping stay far below 1 MB.
+        self.assertLess(grown, 1_000_000)
+        seen = Collector()
+        self.lib.set_data_callback(0, seen)
+        self.deliver_until_readable(device, bytes(9))
+        self.assertTrue(eventually(lambda: seen.count() >= 1), "the last callback set is the one called")
+
+    def test_closing_lets_go_of_the_interfaces_callables(self):
+        self.open_device()
+        seen, gone = Collector(), Collector()
+        data_ref, error_ref = weakref.ref(seen), weakref.ref(gone)
+        self.lib.set_data_callback(0, seen)
+        self.lib.set_error_callback(0, gone)
+        del seen, gone
+        self.lib.close_interface(0)
+        gc.collect()
+        self.assertEqual((data_ref(), error_ref()), (None, None))
 
     def test_changed_only_skips_reports_whose_payload_repeats(self):
         device = self.open_device()

@@ -74,5 +74,38 @@ class Opening(SimTestCase):
             self.sim.arm_fault(max(SimCall) + 1)
 
 
+
+class Arguments(SimTestCase):
+    """ctypes would cut an int to 32 bits and raise its own error for a str:
+    the package refuses both first, as Python does."""
+
+    def test_integers_beyond_32_bits_raise_value_error_and_other_types_type_error(self):
+        self.attach()
+        self.assertEqual(len(self.lib.list_devices(VENDOR)), 1)
+        self.lib.setup_interface(0)
+        calls = {
+            "list_devices": lambda value: self.lib.list_devices(value),
+            "read_data": lambda value: self.lib.read_data(value),
+            "read_length": lambda value: self.lib.read_length(value),
+            "set_data_callback": lambda value: self.lib.set_data_callback(value, print),
+            "write_data": lambda value: self.lib.write_data(value, b"\x00"),
+            "close_interface": lambda value: self.lib.close_interface(value),
+            "sim.deliver": lambda value: self.sim.deliver(value, bytes(9)),
+        }
+        cases = [(2 ** 32, ValueError), (-(2 ** 31) - 1, ValueError), (VENDOR + 2 ** 32, ValueError),
+                 ("0", TypeError), (0.0, TypeError), (None, TypeError), (True, TypeError)]
+        for name, call in calls.items():
+            for value, error in cases:
+                with self.subTest(call=name, value=value), self.assertRaises(error):
+                    call(value)
+        with self.assertRaises(ValueError):
+            self.sim.attach(VENDOR, 2 ** 32)
+        with self.assertRaises(TypeError):
+            self.lib.write_data(0, "01")
+        with self.assertRaises(TypeError):
+            self.lib.set_data_callback(0, "not callable")
+        self.assertIsNone(self.lib.read_data(0), "index 0 still answers: no report")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -2,10 +2,12 @@
 places it looks, the calling convention it picks, and what it says when the
 library or its generated tables are not what it needs."""
 
+import importlib.util
 import os
 import subprocess
 import sys
 import unittest
+from pathlib import Path
 from unittest import mock
 
 import juxhid
@@ -57,7 +59,10 @@ class FindingTheLibrary(unittest.TestCase):
         with mock.patch.dict(os.environ, {"JUXHID_SIM_LIBRARY": real}):
             with self.assertRaisesRegex(OSError, r"chosen by \$JUXHID_SIM_LIBRARY"):
                 juxhid.Library(sim=True)
-        self.assertIsNone(juxhid.Library(real).sim)
+        real_library = juxhid.Library(real)
+        self.assertFalse(real_library.has_sim)
+        with self.assertRaisesRegex(AttributeError, "real-device library, which has no simulated bus"):
+            real_library.sim
 
     def test_a_library_that_cannot_be_loaded_is_named_with_what_chose_it(self):
         with self.assertRaisesRegex(OSError, r"cannot load /nowhere/libjuxhid\.so \(chosen by the path passed\)"):
@@ -89,6 +94,37 @@ class Package(unittest.TestCase):
                 if getattr(member, "__module__", "").startswith("juxhid") and not member.__doc__:
                     undocumented.append("%s.%s" % (getattr(owner, "__name__", owner), name))
         self.assertEqual(undocumented, [])
+
+
+
+def _load_site_dir():
+    path = Path(__file__).resolve().parents[1] / "site_dir.py"
+    spec = importlib.util.spec_from_file_location("site_dir", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+class InstallFolder(unittest.TestCase):
+    """Where `cmake --install` puts the package: a folder the interpreter
+    searches for the prefix, when it has one."""
+
+    def test_the_searched_folder_under_the_prefix_wins(self):
+        choose = _load_site_dir().choose
+        debian = ["/usr/local/lib/python3.11/dist-packages", "/usr/lib/python3/dist-packages",
+                  "/usr/lib/python3.11/dist-packages"]
+        debian_path = ["/usr/lib/python3.11", "/usr/local/lib/python3.11/dist-packages", "/usr/lib/python3/dist-packages"]
+        cases = [
+            ("/usr/local", ["/usr/local/local/lib/python3.11/dist-packages", "/usr/local/lib/python3/dist-packages",
+                            "/usr/local/lib/python3.11/dist-packages"], debian_path,
+             ("searched", "lib/python3.11/dist-packages")),
+            ("/usr", debian, debian_path, ("searched", "lib/python3/dist-packages")),
+            ("/opt/x", ["/opt/x/lib/python3.11/site-packages"], ["/usr/lib/python3.11"],
+             ("unsearched", "lib/python3.11/site-packages")),
+        ]
+        for prefix, candidates, searched, expected in cases:
+            with self.subTest(prefix=prefix):
+                self.assertEqual(choose(prefix, candidates, searched), expected)
 
 
 if __name__ == "__main__":

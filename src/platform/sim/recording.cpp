@@ -128,6 +128,11 @@ private:
             if (seen_[k]) return fail(join({"'", key, "' given twice"}));
             if (!parseHeaderNumber(value, recording_.device.*kHeaderKeys[k].field))
                 return fail(join({"'", key, "' wants a 16-bit number, decimal or 0x-hex"}));
+            // A replay plays input reports: a device without any has nothing
+            // to play, and a host would wait for it in vain.
+            const bool noInput = kHeaderKeys[k].field == &JuxsimDeviceInfo::inputReportLength &&
+                                 recording_.device.inputReportLength == 0;
+            if (noInput) return fail("'input-length' must be 1 or more: a replay plays input reports");
             seen_[k] = true;
             return true;
         }

@@ -157,18 +157,22 @@ using ThreadRoutine = void (*)(void* argument);
 // the backend to what the routine and the host's callbacks safely need. Null on
 // failure.
 Thread* threadStart(ThreadRoutine routine, void* argument, ThreadRole role);
-// kWaitAcquired once the thread's routine has returned, kWaitTimeout,
-// kWaitFailed. Under Windows' loader lock a thread cannot finish exiting, so
-// "ended" here means the routine returned, not that the OS thread is gone.
+// kWaitAcquired once the thread's routine has returned, or the thread was
+// ended inside it (a host's runtime may end a thread in its callback; where
+// the platform lets the library see that), kWaitTimeout, kWaitFailed. Under
+// Windows' loader lock a thread cannot finish exiting, so "ended" here means
+// the routine returned, not that the OS thread is gone.
 int32_t threadWait(Thread* thread, uint32_t ms);
 bool threadIsCurrent(const Thread* thread);
 // Gives the handle back. A thread still running goes on and frees its own
 // record when it ends. May be called on the thread itself.
 void threadRelease(Thread* thread);
-// At unload, once every worker was told to stop: returns when no thread the
-// library started can run the library's code any more, down to its last
-// instruction. Where the platform keeps the library loaded for as long as
-// such a thread runs (a module reference per thread), it returns at once.
+// At unload, once every worker was told to stop and waited for: returns when
+// no thread the library started can run the library's code any more, down to
+// its last instruction, except a thread still held in the host's code, which
+// it waits for only briefly (a few hundred ms) and then leaves running.
+// Where the platform keeps the library loaded for as long as such a thread
+// runs (a module reference per thread), it returns at once.
 void threadWaitForAll();
 
 // ---- Pauses and timers -------------------------------------------------------------

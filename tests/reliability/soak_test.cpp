@@ -95,6 +95,7 @@ struct World {
     OutputLedger outputs;
     Tally tally;
     std::atomic<bool> stopWorkers{false}, stopProducers{false}, stopCollector{false};
+    std::atomic<bool> callbacksReopen{false};  // workers install reopeningData
     int64_t startMs = 0, endMs = 0;
 
     // Pacing is one chain for all interfaces: while WriteData keeps a slow
@@ -375,7 +376,8 @@ private:
         const uint32_t mode = kModes[pick(0, 6)];
         // Now and then no function: the worker then ends at its next data
         // wake-up, for the rest of this opening.
-        const JuxhidDataCallback function = pick(0, 25) == 0 ? nullptr : soakData;
+        const JuxhidDataCallback installed = world->callbacksReopen ? reopeningData : soakData;
+        const JuxhidDataCallback function = pick(0, 25) == 0 ? nullptr : installed;
         checkStatus(Function::SetDataCallback, SetDataCallback(index, mode, function));
     }
 
@@ -783,6 +785,7 @@ TEST_F(Soak, UnloadingWhileCallbacksReopenStopsEverything) {
     std::vector<std::unique_ptr<Worker>> workerStates;
     world_.startMs = nowMs();
     world_.endMs = world_.startMs + 60000;
+    world_.callbacksReopen = true;
     Owner owner(seed, ownerHeart);
     owner.attachAll();
     ownerHeart.done = true;

@@ -51,8 +51,11 @@ void libraryUnload() {
     // A tick that had already started finishes before the lock goes.
     platform::timerShutdown();
     // No thread the library started may run its code once the library is
-    // unmapped: every one is waited for, down to its last instruction.
-    platform::threadWaitForAll();
+    // unmapped: every one is waited for, down to its last instruction, out
+    // of what is left of the budget. This includes workers no opening
+    // records any more (a callback that closed its own interface and is on
+    // its way back), which only the registry of threads knows.
+    platform::threadWaitForAll(budgetMs);
     if (library.writeLock != nullptr) platform::lockClose(library.writeLock);
     library.writeLock = nullptr;
     forgetDevicePaths();

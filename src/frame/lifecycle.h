@@ -12,8 +12,8 @@ void libraryLoad();
 // for the calls already inside, stops and waits for every worker, closes
 // every interface (0 to 24, ascending), cancels the pacing tick, ends the
 // timer service, joins the library's threads and closes writeLock. Bounded:
-// about 2 s for the calls and workers together, 250 ms for writeLock, the
-// running tick's end and a short final join.
+// 2 s for the calls and the threads together, 250 ms for writeLock and the
+// running tick's end.
 void libraryUnload();
 
 }  // namespace juxhid::frame

@@ -54,10 +54,9 @@ void awaitWorkers(const InterfaceSlot& slot, uint32_t graceMs) {
 // callback), never from a flag the worker would have to clear.
 void awaitWorkerWithin(platform::Thread* thread, uint32_t& budgetMs) {
     if (thread == nullptr || platform::threadIsCurrent(thread)) return;
-    while (platform::threadWait(thread, 0) != platform::kWaitAcquired) {
-        if (budgetMs == 0) return;
+    for (;;) {
         const uint32_t slice = budgetMs < kWaitSliceMs ? budgetMs : kWaitSliceMs;
-        if (platform::threadWait(thread, slice) == platform::kWaitAcquired) return;
+        if (platform::threadWait(thread, slice) == platform::kWaitAcquired || slice == 0) return;
         budgetMs -= slice;
     }
 }

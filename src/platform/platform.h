@@ -167,13 +167,14 @@ bool threadIsCurrent(const Thread* thread);
 // Gives the handle back. A thread still running goes on and frees its own
 // record when it ends. May be called on the thread itself.
 void threadRelease(Thread* thread);
-// At unload, once every worker was told to stop and waited for: returns when
-// no thread the library started can run the library's code any more, down to
-// its last instruction, except a thread still held in the host's code, which
-// it waits for only briefly (a few hundred ms) and then leaves running.
-// Where the platform keeps the library loaded for as long as such a thread
-// runs (a module reference per thread), it returns at once.
-void threadWaitForAll();
+// At unload, once every worker was told to stop: returns when no thread the
+// library started can run the library's code any more, down to its last
+// instruction, also threads no opening records any more (a callback that
+// closed its own interface, still on its way back). A thread that has not
+// ended within `ms` (one held in the host's code) is left running. Where the
+// platform keeps the library loaded for as long as such a thread runs (a
+// module reference per thread), it returns at once.
+void threadWaitForAll(uint32_t ms);
 
 // ---- Pauses and timers -------------------------------------------------------------
 void sleepMs(uint32_t ms);

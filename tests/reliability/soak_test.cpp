@@ -180,7 +180,7 @@ int32_t JUXHID_CALL soakError(intptr_t status) {
 // Checks its report as soakData does and, every few calls, closes and reopens
 // its own interface and installs itself on the new opening, as long as the
 // library lets it: the callbacks an unload meets.
-constexpr uint32_t kReopenEvery = 25;
+constexpr uint32_t kReopenEvery = 10;
 
 int32_t JUXHID_CALL reopeningData(uint8_t* bytes) {
     soakData(bytes);
@@ -808,7 +808,7 @@ TEST_F(Soak, UnloadingWhileCallbacksReopenStopsEverything) {
 
     mainHeart.beat("letting callbacks reopen");
     const bool reopening = eventually([&] { return world_.tally.callbackTeardowns.load() >= 20; },
-                                      std::chrono::milliseconds(10000));
+                                      std::chrono::milliseconds(30000));
     mainHeart.beat("unloading");
     const auto unloadStart = std::chrono::steady_clock::now();
     frame::libraryUnload();

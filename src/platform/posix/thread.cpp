@@ -109,11 +109,6 @@ void joinAll(Thread* threads) {
     }
 }
 
-// How long unload waits for threads that have not ended yet. By then every
-// worker was told to stop and waited for; one still running is held in the
-// host's code.
-constexpr uint32_t kFinalJoinMs = 200;
-
 bool endsBefore(Thread* thread, uint64_t deadlineNs) {
     pthread_mutex_lock(&thread->mutex);
     int result = 0;
@@ -220,8 +215,8 @@ void threadRelease(Thread* thread) {
     if (thread != nullptr) letGo(thread);
 }
 
-void threadWaitForAll() {
-    const uint64_t deadline = posix::deadlineAfterMs(kFinalJoinMs);
+void threadWaitForAll(uint32_t ms) {
+    const uint64_t deadline = posix::deadlineAfterMs(ms);
     joinAllUntil(takeFromRegistry([](Thread*) { return true; }), deadline);
 }
 

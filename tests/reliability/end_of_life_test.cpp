@@ -173,6 +173,16 @@ int32_t JUXHID_CALL hostTakesTheThread(uint8_t*) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
+// The C library loads its unwinder, under the dynamic loader's lock, the
+// first time a thread is ended: a thread ended for the first time while a
+// dlclose holds that lock cannot end before the dlclose does, whatever the
+// library unloaded. A host whose runtime ends threads has ended one before.
+void endOneThreadAsTheHostWould() {
+    pthread_t thread{};
+    pthread_create(&thread, nullptr, [](void*) -> void* { pthread_exit(nullptr); }, nullptr);
+    pthread_join(thread, nullptr);
+}
+
 TEST(EndOfLife, ACallbackThreadTheHostTookDoesNotHoldTheEnd) {
     struct Case {
         HostEnds host;
@@ -185,6 +195,7 @@ TEST(EndOfLife, ACallbackThreadTheHostTookDoesNotHoldTheEnd) {
         const ChildEnd end = runInChild(
             [&] {
                 hostEnds = c.host;
+                endOneThreadAsTheHostWould();
                 load();
                 attachAndList(1);
                 if (lib.setup(0) != 0 || lib.setData(0, 1, hostTakesTheThread) != 0) fail("opening failed");

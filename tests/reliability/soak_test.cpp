@@ -376,8 +376,10 @@ private:
         const uint32_t mode = kModes[pick(0, 6)];
         // Now and then no function: the worker then ends at its next data
         // wake-up, for the rest of this opening.
-        const JuxhidDataCallback installed = world->callbacksReopen ? reopeningData : soakData;
-        const JuxhidDataCallback function = pick(0, 25) == 0 ? nullptr : installed;
+        // In the unload run no function is left out: a worker that ended would
+        // end its interface's chain of reopenings.
+        const bool reopen = world->callbacksReopen;
+        const JuxhidDataCallback function = reopen ? reopeningData : pick(0, 25) == 0 ? nullptr : soakData;
         checkStatus(Function::SetDataCallback, SetDataCallback(index, mode, function));
     }
 

@@ -26,6 +26,8 @@
     X(JUXHID_OPEN_WRITE_FAILED, 208, "opening the device for writing failed")                  \
     X(JUXHID_OPEN_WRITE_DENIED, 209, "opening the device for writing was denied")              \
     X(JUXHID_OPEN_WRITE_NOT_FOUND, 210, "the device to write to was not found")                \
+    X(JUXHID_OPEN_UNLOADING, 211, "the library is being unloaded; nothing is opened")          \
+    X(JUXHID_OPEN_IN_PROGRESS, 212, "another SetupInterface on this index is opening it")      \
     X(JUXHID_READ_NOT_OPEN, 301, "bad index, or the interface is not open")                    \
     X(JUXHID_READ_NO_INPUT, 302, "the device has no input reports")                            \
     X(JUXHID_READ_BAD_POINTER, 303, "the buffer pointer is null")                              \
@@ -48,6 +50,7 @@
     X(JUXHID_WRITE_TICK_RELEASE_FAILED, 412, "a pacing tick could not release the write lock")  \
     X(JUXHID_WRITE_QUEUE_FULL, 413, "this interface's write queue holds 128 reports")           \
     X(JUXHID_WRITE_SLOW_CHAIN, 414, "a slow pacing chain runs; FastWrite refused")              \
+    X(JUXHID_WRITE_UNLOADING, 415, "the library is being unloaded; nothing is written")         \
     X(JUXHID_LAST_NOT_OPEN, 501, "bad index, or the interface is not open")                     \
     X(JUXHID_LAST_NO_INPUT, 502, "the device has no input reports")                             \
     X(JUXHID_LAST_LOCK_FAILED, 503, "the interface's lock was not acquired within 500 ms")      \
@@ -61,7 +64,8 @@
     X(JUXHID_CALLBACK_NOT_OPEN, 701, "bad index, or the interface has no input side open")      \
     X(JUXHID_CALLBACK_LOCK_FAILED, 703, "the interface's lock was not acquired within 500 ms")  \
     X(JUXHID_CALLBACK_NO_WORKER, 704, "the callback thread could not be started")               \
-    X(JUXHID_CALLBACK_RELEASE_FAILED, 705, "releasing the interface's lock failed")
+    X(JUXHID_CALLBACK_RELEASE_FAILED, 705, "releasing the interface's lock failed")             \
+    X(JUXHID_CALLBACK_UNLOADING, 706, "the library is being unloaded; nothing is changed")
 
 #define JUXHID_STATUS_ENUM_ITEM(name, code, meaning) name = code,
 enum JuxhidStatus { JUXHID_STATUS_TABLE(JUXHID_STATUS_ENUM_ITEM) JUXHID_STATUS_END_ };

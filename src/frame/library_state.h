@@ -87,6 +87,10 @@ struct InterfaceEntry {
     std::atomic<bool> guard;
     InterfaceSlot* current;  // the opening, or null; read and written under `guard`
     std::atomic<Leftover> leftover;
+    // A SetupInterface is building this row's opening. A second one on the
+    // same index meanwhile is refused instead of building an opening of its
+    // own that one of the two would overwrite and nothing could close.
+    std::atomic<bool> opening;
 };
 
 struct LibraryState {

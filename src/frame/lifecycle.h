@@ -8,8 +8,12 @@ namespace juxhid::frame {
 // platform is concerned.
 void libraryLoad();
 
-// Closes every interface (0 to 24, ascending), cancels the pacing tick, ends
-// the timer service and closes writeLock.
+// Refuses every new opening, worker, callback and write, waits (boundedly)
+// for the calls already inside, stops and waits for every worker, closes
+// every interface (0 to 24, ascending), cancels the pacing tick, ends the
+// timer service, joins the library's threads and closes writeLock. Bounded:
+// 2 s for the calls and the threads together, 250 ms for writeLock and the
+// running tick's end.
 void libraryUnload();
 
 }  // namespace juxhid::frame

@@ -3,7 +3,9 @@
 // them qualifies; a worker that has ended is not started again within the
 // same opening. Each call holds a reference to the opening, so a worker that
 // calls a teardown at once (the device is already gone) cannot take the
-// lock away from under the setter.
+// lock away from under the setter. Once the library's end of life has begun
+// the setters change nothing and start nothing (706).
+#include "frame/end_of_life.h"
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "input/callback_worker.h"
@@ -40,6 +42,8 @@ int32_t startWorkerAndRelease(InterfaceSlot& slot) {
 template <typename Apply>
 int32_t withLockedSlot(int32_t index, Apply apply) {
     if (!isListedIndex(index)) return JUXHID_CALLBACK_NOT_OPEN;
+    const GatePass pass;
+    if (!pass) return JUXHID_CALLBACK_UNLOADING;
     SlotRef slot{index};
     if (!slot || !servesCallbacks(*slot)) return JUXHID_CALLBACK_NOT_OPEN;
     if (!tryLock(slot->readLock, kSetterLockWaitMs)) return JUXHID_CALLBACK_LOCK_FAILED;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frame/end_of_life.h"
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "interface/slot_references.h"
@@ -36,7 +37,10 @@ struct WorkerBlock {
 
 enum class Next { Wait, End };
 
+// Once the library's end of life has begun no callback starts: the unload
+// is about to stop every worker.
 Next callHost(InterfaceSlot& slot, JuxhidDataCallback callback, uint8_t* bytes) {
+    if (endOfLifeBegun()) return Next::End;
     slot.inHostCallback = true;
     const int32_t result = callback(bytes);
     slot.inHostCallback = false;
@@ -54,7 +58,12 @@ void finishWakeup(InterfaceSlot& slot) {
 // or with a ring that keeps nothing, there is nothing new to hand out.
 Next deliver(InterfaceSlot& slot, WorkerBlock& block) {
     const uint32_t length = slot.readLength;
-    if (!tryLock(slot.readLock, kLockWaitMs)) return Next::Wait;  // the signal stays set
+    if (!tryLock(slot.readLock, kLockWaitMs)) {
+        // The signal stays set, so the next wait returns at once: a lock wait
+        // that fails at once must not turn that into a busy loop.
+        platform::sleepMs(kSignalWaitMs);
+        return Next::Wait;
+    }
     const uint32_t mode = slot.dataCallbackMode.load();
     const JuxhidDataCallback callback = slot.dataCallback.load();
     if (mode == 0 || callback == nullptr) {
@@ -99,6 +108,7 @@ bool calledErrorCallback(InterfaceSlot& slot, WorkerBlock& block, int32_t woken)
     if (!block.deviceGoneSeen) return false;
     const JuxhidErrorCallback onError = slot.errorCallback.load();
     if (onError == nullptr) return false;
+    if (endOfLifeBegun()) return true;
     slot.inHostCallback = true;
     onError(JUXHID_DEVICE_GONE_STATUS);
     slot.inHostCallback = false;

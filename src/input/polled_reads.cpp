@@ -43,7 +43,8 @@ int32_t readData(int32_t index, void* buffer) {
     // device is gone, so a ring found empty after the signal was seen holds
     // nothing more: the unread reports are handed out first, then 307.
     const bool gone = platform::signalIsSet(slot->errorSignal);
-    if (slot->readLock == nullptr) return gone ? JUXHID_READ_DEVICE_GONE : JUXHID_READ_NO_LOCK;
+    // An opening whose lock could not be created (203) never opened.
+    if (slot->readLock == nullptr) return JUXHID_READ_NOT_OPEN;
     const int32_t wait = platform::lockWait(slot->readLock, kReadLockWaitMs);
     if (!isAcquired(wait)) return 3000 + wait;
     const bool taken = slot->readRing.popOldest(buffer);

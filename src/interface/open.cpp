@@ -4,6 +4,11 @@
 // handle and reader thread; then the write handle. Whatever step fails, the
 // record goes into the table as far as it was built, so that the other calls
 // answer for what exists and CloseInterface releases it.
+//
+// Once the library's end of life has begun nothing is opened (211), and a
+// row holds one opening: a SetupInterface that finds another one building
+// the same row's opening answers 212 and changes nothing.
+#include "frame/end_of_life.h"
 #include "frame/library_state.h"
 #include "interface/reader_worker.h"
 #include "interface/slot_references.h"
@@ -59,13 +64,25 @@ int32_t buildOpening(InterfaceSlot& slot, const DeviceEntry& entry) {
     return openOutputSide(slot, entry);
 }
 
-int32_t setupInterface(int32_t index) {
-    if (!isListedIndex(index)) return JUXHID_OPEN_BAD_INDEX;
+// Closes the earlier opening and builds and publishes the new one; the
+// caller holds the row's claim, so nobody else publishes meanwhile.
+int32_t replaceOpening(int32_t index) {
     closeInterface(index);
     InterfaceSlot* slot = createSlot();
     if (slot == nullptr) return JUXHID_OPEN_NO_SYNC_OBJECTS;
     const int32_t status = buildOpening(*slot, state().devices[index]);
     publishSlot(index, slot);
+    return status;
+}
+
+int32_t setupInterface(int32_t index) {
+    if (!isListedIndex(index)) return JUXHID_OPEN_BAD_INDEX;
+    const GatePass pass;
+    if (!pass) return JUXHID_OPEN_UNLOADING;
+    std::atomic<bool>& opening = state().interfaces[index].opening;
+    if (opening.exchange(true, std::memory_order_acq_rel)) return JUXHID_OPEN_IN_PROGRESS;
+    const int32_t status = replaceOpening(index);
+    opening.store(false, std::memory_order_release);
     return status;
 }
 

@@ -11,6 +11,12 @@ namespace {
 
 constexpr uint32_t kRetryPauseMs = 100;
 constexpr uint32_t kStoreLockWaitMs = 100;
+// A read that comes back short, or a lock wait that fails, may return at
+// once, and the next try would then too: the pauses keep a failure from
+// turning into a busy loop. A short read pauses only briefly, since a device
+// that mixes report lengths delivers the full ones right behind it.
+constexpr uint32_t kShortReadPauseMs = 1;
+constexpr uint32_t kLockFailurePauseMs = 10;
 
 bool isDeviceGone(uint32_t error) {
     return error == platform::kErrorInvalidHandle || error == platform::kErrorDeviceNotConnected;
@@ -21,7 +27,10 @@ bool isDeviceGone(uint32_t error) {
 // Only a report the ring really kept wakes the callback worker: a ring without
 // storage keeps nothing, and there is then nothing to deliver.
 void storeReport(InterfaceSlot& slot, const uint8_t* report) {
-    if (!tryLock(slot.readLock, kStoreLockWaitMs)) return;
+    if (!tryLock(slot.readLock, kStoreLockWaitMs)) {
+        platform::sleepMs(kLockFailurePauseMs);
+        return;
+    }
     if (slot.readRing.pushOverwrite(report) && slot.dataCallbackMode.load(std::memory_order_relaxed) != 0)
         platform::signalSet(slot.dataSignal);
     platform::lockRelease(slot.readLock);
@@ -45,7 +54,11 @@ void readUntilStopped(InterfaceSlot& slot) {
         }
         // A report that arrives together with a stop request is not stored.
         if (slot.stopRequested.load()) return;
-        if (read.count == length) storeReport(slot, scratch);
+        if (read.count == length) {
+            storeReport(slot, scratch);
+        } else {
+            platform::sleepMs(kShortReadPauseMs);
+        }
     }
 }
 

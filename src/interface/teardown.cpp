@@ -18,7 +18,6 @@ constexpr uint32_t kHostCodeGraceMs = 100;
 // is slow to let it.
 constexpr uint32_t kWorkerEndBoundMs = 2000;
 constexpr uint32_t kWaitSliceMs = 10;
-constexpr uint32_t kNoGrace = 0xFFFFFFFFu;
 
 // Asks both workers to stop and ends what could keep them: the pending read,
 // a write stalled in the device (its caller gets a failure), and the callback
@@ -49,6 +48,19 @@ void awaitWorkers(const InterfaceSlot& slot, uint32_t graceMs) {
     awaitWorker(slot, slot.callbackThread.load(), graceMs);
 }
 
+// At unload: waits for one worker to end, wherever it is, out of the
+// unload's shared budget. Whether it ended is learnt from the thread itself
+// (its record marks the end also when the host's runtime ended it inside a
+// callback), never from a flag the worker would have to clear.
+void awaitWorkerWithin(platform::Thread* thread, uint32_t& budgetMs) {
+    if (thread == nullptr || platform::threadIsCurrent(thread)) return;
+    for (;;) {
+        const uint32_t slice = budgetMs < kWaitSliceMs ? budgetMs : kWaitSliceMs;
+        if (platform::threadWait(thread, slice) == platform::kWaitAcquired || slice == 0) return;
+        budgetMs -= slice;
+    }
+}
+
 void forgetCallbacks(InterfaceSlot& slot) {
     slot.dataCallback = nullptr;
     slot.errorCallback = nullptr;
@@ -75,6 +87,15 @@ void closeInterface(int32_t index) {
     releaseSlot(slot);
 }
 
+void closeInterfaceAtUnload(int32_t index) {
+    state().interfaces[index].leftover = Leftover::None;
+    InterfaceSlot* slot = detachSlot(index);
+    if (slot == nullptr) return;
+    requestStop(*slot);
+    forgetCallbacks(*slot);
+    releaseSlot(slot);
+}
+
 void cleanupInterface(int32_t index) {
     if (!isSlotIndex(index)) return;
     InterfaceSlot* slot = detachSlot(index);
@@ -92,12 +113,15 @@ void cleanupInterface(int32_t index) {
     releaseSlot(slot);
 }
 
-void stopEveryOpening() {
+void stopEveryOpening(uint32_t& budgetMs) {
     for (int32_t index = 0; index < kMaxDevices; ++index) {
         if (SlotRef slot{index}) requestStop(*slot);
     }
     for (int32_t index = 0; index < kMaxDevices; ++index) {
-        if (SlotRef slot{index}) awaitWorkers(*slot, kNoGrace);
+        if (SlotRef slot{index}) {
+            awaitWorkerWithin(slot->readerThread.load(), budgetMs);
+            awaitWorkerWithin(slot->callbackThread.load(), budgetMs);
+        }
     }
 }
 

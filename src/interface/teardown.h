@@ -17,11 +17,16 @@ namespace juxhid {
 void closeInterface(int32_t index);
 void cleanupInterface(int32_t index);
 
-// Before the library goes away: every opening is told to stop and its
-// transfers are ended, then every worker is waited for until it has left the
-// library's code (a worker inside a host callback until that returns), before
-// any interface is released. A callback still running for one interface may
-// be polling another, which must still be open then.
-void stopEveryOpening();
+// Before the library goes away, once nothing new can start: every opening is
+// told to stop and its transfers are ended, then every worker is waited for,
+// out of `budgetMs` (what it waited is taken from it), before any interface
+// is released. A callback still running for one interface may be polling
+// another, which must still be open then. A worker still in the host's code
+// when the budget is spent is left there with its own reference.
+void stopEveryOpening(uint32_t& budgetMs);
+
+// The close of one interface at unload, after stopEveryOpening: the workers
+// were already waited for, so it waits for nothing.
+void closeInterfaceAtUnload(int32_t index);
 
 }  // namespace juxhid

@@ -4,6 +4,9 @@
 // will go, so it answers what earlier background work left behind. Each call
 // holds a reference to the opening, so a close while the device write is
 // stalled ends the write (the caller gets 409) and releases nothing under it.
+// Once the library's end of life has begun nothing is written or queued and
+// no chain starts (415).
+#include "frame/end_of_life.h"
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "interface/slot_references.h"
@@ -44,6 +47,8 @@ template <typename Write>
 int32_t withWritableSlot(int32_t index, const void* report, Write write) {
     if (!isListedIndex(index)) return JUXHID_WRITE_NOT_OPEN;
     if (state().devices[index].OutputReportByteLength == 0) return JUXHID_WRITE_NO_OUTPUT;
+    const GatePass pass;
+    if (!pass) return JUXHID_WRITE_UNLOADING;
     SlotRef slot{index};
     if (!slot || slot->writeHandle == nullptr) return JUXHID_WRITE_NOT_OPEN;
     if (report == nullptr) return JUXHID_WRITE_BAD_POINTER;

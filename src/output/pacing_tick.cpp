@@ -8,6 +8,7 @@
 // serving the others at the chain's pace, ending it as usual once every queue
 // is empty. Each interface is served under a reference of the tick's own, so
 // a close in the middle of a send releases nothing the tick still uses.
+#include "frame/end_of_life.h"
 #include "frame/library_state.h"
 #include "frame/lock_convention.h"
 #include "interface/slot_references.h"
@@ -48,7 +49,8 @@ bool sendOneRoundOfReports() {
 void continueChain() {
     LibraryState& library = state();
     bool scheduled = false;
-    if (sendOneRoundOfReports()) {
+    // Once the library's end of life has begun the chain ends here.
+    if (sendOneRoundOfReports() && !endOfLifeBegun()) {
         const uint32_t next = scheduleTick(library.fastPacing.load());
         if (next != 0) {
             library.pacingTimerId = next;

@@ -42,7 +42,7 @@ bool threadIsCurrent(const Thread* thread) {
     return os::threadIsCurrent(reinterpret_cast<const os::Thread*>(thread));
 }
 void threadRelease(Thread* thread) { os::threadRelease(reinterpret_cast<os::Thread*>(thread)); }
-void threadWaitForAll() { os::threadWaitForAll(); }
+void threadWaitForAll(uint32_t ms) { os::threadWaitForAll(ms); }
 
 void sleepMs(uint32_t ms) { os::sleepMs(ms); }
 uint32_t timerSchedule(uint32_t delayMs, uint32_t resolutionMs, TimerRoutine routine) {

@@ -38,7 +38,7 @@ Thread* threadStart(ThreadRoutine routine, void* argument, size_t stackBytes);
 int32_t threadWait(Thread* thread, uint32_t ms);
 bool threadIsCurrent(const Thread* thread);
 void threadRelease(Thread* thread);
-void threadWaitForAll();
+void threadWaitForAll(uint32_t ms);
 
 void sleepMs(uint32_t ms);
 uint64_t monotonicNs();

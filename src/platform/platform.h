@@ -157,9 +157,11 @@ using ThreadRoutine = void (*)(void* argument);
 // the backend to what the routine and the host's callbacks safely need. Null on
 // failure.
 Thread* threadStart(ThreadRoutine routine, void* argument, ThreadRole role);
-// kWaitAcquired once the thread's routine has returned, kWaitTimeout,
-// kWaitFailed. Under Windows' loader lock a thread cannot finish exiting, so
-// "ended" here means the routine returned, not that the OS thread is gone.
+// kWaitAcquired once the thread's routine has returned, or the thread was
+// ended inside it (a host's runtime may end a thread in its callback; where
+// the platform lets the library see that), kWaitTimeout, kWaitFailed. Under
+// Windows' loader lock a thread cannot finish exiting, so "ended" here means
+// the routine returned, not that the OS thread is gone.
 int32_t threadWait(Thread* thread, uint32_t ms);
 bool threadIsCurrent(const Thread* thread);
 // Gives the handle back. A thread still running goes on and frees its own
@@ -167,9 +169,12 @@ bool threadIsCurrent(const Thread* thread);
 void threadRelease(Thread* thread);
 // At unload, once every worker was told to stop: returns when no thread the
 // library started can run the library's code any more, down to its last
-// instruction. Where the platform keeps the library loaded for as long as
-// such a thread runs (a module reference per thread), it returns at once.
-void threadWaitForAll();
+// instruction, also threads no opening records any more (a callback that
+// closed its own interface, still on its way back). A thread that has not
+// ended within `ms` (one held in the host's code) is left running. Where the
+// platform keeps the library loaded for as long as such a thread runs (a
+// module reference per thread), it returns at once.
+void threadWaitForAll(uint32_t ms);
 
 // ---- Pauses and timers -------------------------------------------------------------
 void sleepMs(uint32_t ms);

@@ -18,6 +18,7 @@
 #include <shared_mutex>
 
 #include "caller_duty_lock.h"
+#include "frame/lifecycle.h"
 #include "soak_ledger.h"
 #include "soak_reports.h"
 #include "status_families.h"
@@ -94,6 +95,7 @@ struct World {
     OutputLedger outputs;
     Tally tally;
     std::atomic<bool> stopWorkers{false}, stopProducers{false}, stopCollector{false};
+    std::atomic<bool> callbacksReopen{false};  // workers install reopeningData
     int64_t startMs = 0, endMs = 0;
 
     // Pacing is one chain for all interfaces: while WriteData keeps a slow
@@ -173,6 +175,28 @@ int32_t JUXHID_CALL soakError(intptr_t status) {
     if (status != JUXHID_DEVICE_GONE_STATUS)
         world->tally.problem(world->tally.badErrorStatus, "the error callback got " + std::to_string(status));
     return 0;
+}
+
+// Checks its report as soakData does and, every few calls, closes and reopens
+// its own interface and installs itself on the new opening, as long as the
+// library lets it: the callbacks an unload meets.
+constexpr uint32_t kReopenEvery = 10;
+
+int32_t JUXHID_CALL reopeningData(uint8_t* bytes) {
+    soakData(bytes);
+    const Decoded report = decodeReport(bytes, kInputLength - 1, 1);
+    thread_local uint32_t calls = 0;
+    if (report.blank || !report.intact || ++calls % kReopenEvery != 0) return 1;
+    const int32_t index = indexOfTag(report.tag);
+    if (index < 0 || !world->perIndex[index].try_lock()) return 1;
+    world->outputs.disrupt(report.tag);
+    CloseInterface(index);
+    const int32_t opened = SetupInterface(index);
+    checkStatus(Function::SetupInterface, opened);
+    if (opened == JUXHID_OK) checkStatus(Function::SetDataCallback, SetDataCallback(index, 1, reopeningData));
+    world->tally.callbackTeardowns.fetch_add(1);
+    world->perIndex[index].unlock();
+    return 1;
 }
 
 // ---- Producers and the collector ---------------------------------------------------
@@ -352,7 +376,10 @@ private:
         const uint32_t mode = kModes[pick(0, 6)];
         // Now and then no function: the worker then ends at its next data
         // wake-up, for the rest of this opening.
-        const JuxhidDataCallback function = pick(0, 25) == 0 ? nullptr : soakData;
+        // In the unload run no function is left out: a worker that ended would
+        // end its interface's chain of reopenings.
+        const bool reopen = world->callbacksReopen;
+        const JuxhidDataCallback function = reopen ? reopeningData : pick(0, 25) == 0 ? nullptr : soakData;
         checkStatus(Function::SetDataCallback, SetDataCallback(index, mode, function));
     }
 
@@ -739,6 +766,82 @@ TEST_F(Soak, ConcurrentCallsUnplugsAndReopeningsKeepEveryInvariant) {
     EXPECT_GT(out.required, 0u);
     EXPECT_GT(t.unplugs.load(), 0u);
     EXPECT_GT(t.stalls.load() + t.floods.load() + t.faults.load() + t.callbackTeardowns.load(), 0u);
+}
+
+// The end of the chaos: the library is unloaded while devices stream, workers
+// call everything at random and callbacks reopen their own interfaces. The
+// unload must end within its bound and leave nothing behind; every call made
+// meanwhile answers from its own table; the library then loads again.
+TEST_F(Soak, UnloadingWhileCallbacksReopenStopsEverything) {
+    const uint32_t seed = soakSeed();
+    std::cout << "[ soak     ] unload under load, seed " << seed << " (JUXHID_SOAK_SEED repeats it)\n";
+    std::vector<std::unique_ptr<Heartbeat>> hearts;
+    auto heart = [&](const std::string& name) -> Heartbeat& {
+        hearts.push_back(std::make_unique<Heartbeat>());
+        hearts.back()->name = name;
+        return *hearts.back();
+    };
+    Heartbeat& ownerHeart = heart("owner");
+    std::vector<Heartbeat*> watched{&ownerHeart};
+    std::vector<std::thread> producers, workers;
+    std::vector<std::unique_ptr<Worker>> workerStates;
+    world_.startMs = nowMs();
+    world_.endMs = world_.startMs + 60000;
+    world_.callbacksReopen = true;
+    Owner owner(seed, ownerHeart);
+    owner.attachAll();
+    ownerHeart.done = true;
+    for (int32_t index = 0; index < kDevices; ++index)
+        ASSERT_EQ(SetDataCallback(index, 1, reopeningData), JUXHID_OK);
+    for (int tag = 1; tag <= kDevices; ++tag) {
+        Heartbeat& beat = heart("producer " + std::to_string(tag));
+        watched.push_back(&beat);
+        producers.emplace_back(produce, std::ref(world_.devices[tag]), std::ref(beat));
+    }
+    for (int i = 0; i < kWorkers; ++i) {
+        Heartbeat& beat = heart("worker " + std::to_string(i));
+        watched.push_back(&beat);
+        workerStates.push_back(std::make_unique<Worker>(seed + 1 + i, beat));
+        workers.emplace_back(&Worker::run, workerStates.back().get());
+    }
+    Heartbeat& mainHeart = heart("test thread");
+    watched.push_back(&mainHeart);
+    Watchdog watchdog(watched, kStallLimitMs);
+
+    mainHeart.beat("letting callbacks reopen");
+    const bool reopening = eventually([&] { return world_.tally.callbackTeardowns.load() >= 20; },
+                                      std::chrono::milliseconds(30000));
+    mainHeart.beat("unloading");
+    const auto unloadStart = std::chrono::steady_clock::now();
+    frame::libraryUnload();
+    const double unloadMs = msSince(unloadStart);
+    mainHeart.beat("calling into the unloaded library");
+    sleepMs(300);
+    world_.stopWorkers = true;
+    world_.stopProducers = true;
+    for (std::thread& t : workers) t.join();
+    for (std::thread& t : producers) t.join();
+    mainHeart.done = true;
+    // A call still in progress when the library went (a ReadLast waiting
+    // for a report) held its opening until it returned; now none is.
+    JuxsimCounts afterUnload{};
+    juxsim_counts(&afterUnload);
+    frame::libraryLoad();
+
+    const Tally& t = world_.tally;
+    std::cout << "[ soak     ] " << t.callbackTeardowns << " reopenings from callbacks, " << t.operations
+              << " calls, " << t.called << " callbacks; the unload took " << unloadMs << " ms\n";
+    EXPECT_TRUE(reopening) << "the callbacks never reopened their interfaces";
+    EXPECT_LT(unloadMs, 5000.0) << "the unload's own bound is about 2.5 s";
+    EXPECT_EQ(afterUnload.threads, 0) << "threads running after the unload";
+    EXPECT_EQ(afterUnload.handles, 0) << "device handles open after the unload";
+    EXPECT_EQ(afterUnload.signals, 0) << "signals left after the unload";
+    EXPECT_EQ(afterUnload.locks, 0) << "locks left after the unload";
+    EXPECT_EQ(afterUnload.timers, 0) << "pacing ticks left after the unload";
+    EXPECT_TRUE(t.firstProblem.empty()) << t.firstProblem;
+    EXPECT_EQ(t.badStatus.load(), 0u);
+    EXPECT_EQ(t.torn.load(), 0u);
+    EXPECT_EQ(t.disorder.load(), 0u);
 }
 
 }  // namespace

@@ -7,6 +7,14 @@
 // Only pthread_join tells that. Every thread is therefore joinable and
 // registered: threads that have ended are joined when the next one starts,
 // and unload joins every one still registered before the library goes.
+//
+// A thread can also end without its routine returning: a host's runtime may
+// end it inside a callback (an interpreter shutting down ends foreign
+// threads that try to enter it). The end is then marked by a cleanup handler
+// that the thread runs on its own way out, so nobody waits for a routine
+// that will never return. A thread that neither ends nor returns (parked
+// for ever by its host) cannot be joined; unload waits for it only so long
+// and then leaves it.
 #include <pthread.h>
 
 #include <algorithm>
@@ -101,6 +109,33 @@ void joinAll(Thread* threads) {
     }
 }
 
+bool endsBefore(Thread* thread, uint64_t deadlineNs) {
+    pthread_mutex_lock(&thread->mutex);
+    int result = 0;
+    while (!thread->ended && result != ETIMEDOUT)
+        result = posix::waitUntil(&thread->endedCondition, &thread->mutex, deadlineNs);
+    const bool ended = thread->ended;
+    pthread_mutex_unlock(&thread->mutex);
+    return ended;
+}
+
+// Joins each thread that ends before a shared deadline (a thread whose end is
+// marked has only its last few instructions left); one that has not ended by
+// then is detached and left: its record stays with it, since it still marks
+// its end there, and nothing of it is released under it.
+void joinAllUntil(Thread* threads, uint64_t deadlineNs) {
+    while (threads != nullptr) {
+        Thread* thread = threads;
+        threads = thread->nextLive;
+        if (endsBefore(thread, deadlineNs)) {
+            pthread_join(thread->id, nullptr);
+            letGo(thread);
+        } else {
+            pthread_detach(thread->id);
+        }
+    }
+}
+
 // Joining a thread whose routine has returned waits only for its last few
 // instructions.
 void joinEnded() { joinAll(takeFromRegistry(hasEnded)); }
@@ -110,15 +145,24 @@ void joinEnded() { joinAll(takeFromRegistry(hasEnded)); }
 // exit either.
 __attribute__((destructor)) void joinEndedAtExit() { joinEnded(); }
 
-void* runThread(void* record) {
+void markEnded(void* record) {
     Thread* thread = static_cast<Thread*>(record);
-    currentThread = thread;
-    thread->routine(thread->argument);
     currentThread = nullptr;
     pthread_mutex_lock(&thread->mutex);
     thread->ended = true;
     pthread_cond_broadcast(&thread->endedCondition);
     pthread_mutex_unlock(&thread->mutex);
+}
+
+// The end is marked however the thread leaves: its routine returns, or it
+// is ended inside the host's code (pthread_exit or a cancel unwinds through
+// the cleanup handler).
+void* runThread(void* record) {
+    Thread* thread = static_cast<Thread*>(record);
+    currentThread = thread;
+    pthread_cleanup_push(markEnded, thread);
+    thread->routine(thread->argument);
+    pthread_cleanup_pop(1);
     return nullptr;
 }
 
@@ -161,14 +205,8 @@ Thread* threadStart(ThreadRoutine routine, void* argument, size_t stackBytes) {
 
 int32_t threadWait(Thread* thread, uint32_t ms) {
     if (thread == nullptr) return platform::kWaitFailed;
-    const uint64_t deadline = posix::deadlineAfterMs(ms);
-    pthread_mutex_lock(&thread->mutex);
-    int result = 0;
-    while (!thread->ended && result != ETIMEDOUT)
-        result = posix::waitUntil(&thread->endedCondition, &thread->mutex, deadline);
-    const bool ended = thread->ended;
-    pthread_mutex_unlock(&thread->mutex);
-    return ended ? platform::kWaitAcquired : platform::kWaitTimeout;
+    return endsBefore(thread, posix::deadlineAfterMs(ms)) ? platform::kWaitAcquired
+                                                           : platform::kWaitTimeout;
 }
 
 bool threadIsCurrent(const Thread* thread) { return thread != nullptr && thread == currentThread; }
@@ -177,8 +215,9 @@ void threadRelease(Thread* thread) {
     if (thread != nullptr) letGo(thread);
 }
 
-void threadWaitForAll() {
-    joinAll(takeFromRegistry([](Thread*) { return true; }));
+void threadWaitForAll(uint32_t ms) {
+    const uint64_t deadline = posix::deadlineAfterMs(ms);
+    joinAllUntil(takeFromRegistry([](Thread*) { return true; }), deadline);
 }
 
 }  // namespace juxhid::os

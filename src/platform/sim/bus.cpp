@@ -1,13 +1,18 @@
 #include "platform/sim/bus.h"
 
+#include "platform/sim/process_objects.h"
+
 namespace juxhid::sim {
 
-// Never destroyed: handles may still be closed from the library's unload,
-// after the process's static objects are gone.
-Bus& bus() {
-    static Bus* const instance = new Bus;
-    return *instance;
-}
+namespace {
+// Outlives the process's static objects: handles may still be closed from
+// the library's unload, which runs among the exit handlers.
+std::atomic<Bus*> instance{nullptr};
+}  // namespace
+
+Bus& bus() { return processObject(instance); }
+
+void releaseBus() { releaseProcessObject(instance); }
 
 std::shared_ptr<SimDevice> attachedByPath(const Bus& state, const char* path) {
     if (path == nullptr) return nullptr;

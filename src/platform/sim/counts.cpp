@@ -1,15 +1,19 @@
 #include "platform/sim/counts.h"
 
 #include "juxhid_sim.h"
+#include "platform/sim/process_objects.h"
 
 namespace juxhid::sim {
 
-// Never destroyed: the library's unload still gives objects back after the
-// process's static objects are gone.
-LiveCounts& liveCounts() {
-    static LiveCounts* const counts = new LiveCounts;
-    return *counts;
-}
+namespace {
+// Outlives the process's static objects: the library's unload still gives
+// objects back among the exit handlers.
+std::atomic<LiveCounts*> counts{nullptr};
+}  // namespace
+
+LiveCounts& liveCounts() { return processObject(counts); }
+
+void releaseLiveCounts() { releaseProcessObject(counts); }
 
 }  // namespace juxhid::sim
 

@@ -4,6 +4,7 @@
 #include "platform/sim/faults.h"
 
 #include "platform/platform.h"
+#include "platform/sim/process_objects.h"
 
 #include <atomic>
 #include <mutex>
@@ -27,10 +28,9 @@ struct FaultTable {
     std::atomic<int32_t> armedCount{0};  // lets calls skip the mutex when nothing is armed
 };
 
-FaultTable& table() {
-    static FaultTable* const instance = new FaultTable;
-    return *instance;
-}
+std::atomic<FaultTable*> instance{nullptr};
+
+FaultTable& table() { return processObject(instance); }
 
 thread_local JuxsimThread threadClass = JUXSIM_THREAD_ANY;
 
@@ -90,6 +90,8 @@ bool faultTakes(JuxsimCall call, int32_t device, FaultOutcome* outcome) {
 void tagCurrentThread(JuxsimThread role) { threadClass = role; }
 
 JuxsimThread currentThreadClass() { return threadClass; }
+
+void releaseFaults() { releaseProcessObject(instance); }
 
 }  // namespace juxhid::sim
 

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/sim/counts.h"
 #include "platform/sim/message_box.h"
+#include "platform/sim/process_objects.h"
 
 namespace juxhid::sim {
 namespace {
@@ -20,10 +21,9 @@ struct MessageBoxRecord {
     std::string caption;
 };
 
-MessageBoxRecord& lastBox() {
-    static MessageBoxRecord* const instance = new MessageBoxRecord;
-    return *instance;
-}
+std::atomic<MessageBoxRecord*> instance{nullptr};
+
+MessageBoxRecord& lastBox() { return processObject(instance); }
 
 void copyOut(const std::string& from, char* to, uint32_t capacity) {
     if (to == nullptr || capacity == 0) return;
@@ -41,6 +41,8 @@ void forgetMessageBoxes() {
     record.caption.clear();
     liveCounts().messageBoxes = 0;
 }
+
+void releaseMessageBox() { releaseProcessObject(instance); }
 
 }  // namespace juxhid::sim
 

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "platform/sim/bus.h"
+#include "platform/sim/process_objects.h"
 #include "platform/sim/recording.h"
 
 struct JuxsimReplay {
@@ -162,6 +163,17 @@ bool startThread(JuxsimReplay& replay) {
 }  // namespace
 
 // Holding the list, so that a free cannot delete a replay being stopped.
+// A replay the host never freed can no longer be freed once the library is
+// gone: its thread was stopped at unload, and its record goes with the rest.
+void releaseReplays() {
+    std::lock_guard<std::mutex> hold(liveMutex);
+    while (JuxsimReplay* replay = liveReplays) {
+        liveReplays = replay->nextLive;
+        juxsim_replay_stop(replay);
+        delete replay;
+    }
+}
+
 void stopEveryReplay() {
     std::lock_guard<std::mutex> hold(liveMutex);
     for (JuxsimReplay* replay = liveReplays; replay != nullptr; replay = replay->nextLive)

@@ -77,9 +77,9 @@ void threadRelease(Thread* thread) {
 }
 
 // The bus's own replay threads run code that goes with the library too.
-void threadWaitForAll() {
+void threadWaitForAll(uint32_t ms) {
     sim::stopEveryReplay();
-    os::threadWaitForAll();
+    os::threadWaitForAll(ms);
 }
 
 }  // namespace juxhid::platform

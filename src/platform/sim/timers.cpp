@@ -2,12 +2,14 @@
 // library's routine per pending id and hands the service a trampoline of
 // its own, which tags the timer thread (so faults can aim at pacing ticks)
 // and keeps the count of ticks not yet over right.
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/os.h"
 #include "platform/sim/counts.h"
 #include "platform/sim/faults.h"
+#include "platform/sim/process_objects.h"
 
 namespace juxhid::platform {
 namespace {
@@ -17,10 +19,9 @@ struct PendingTimers {
     std::unordered_map<uint32_t, TimerRoutine> routines;
 };
 
-PendingTimers& pending() {
-    static PendingTimers* const instance = new PendingTimers;
-    return *instance;
-}
+std::atomic<PendingTimers*> instance{nullptr};
+
+PendingTimers& pending() { return sim::processObject(instance); }
 
 void runTagged(uint32_t timerId) {
     TimerRoutine routine = nullptr;
@@ -76,3 +77,9 @@ void timerShutdown() {
 }
 
 }  // namespace juxhid::platform
+
+namespace juxhid::sim {
+
+void releaseTimers() { releaseProcessObject(platform::instance); }
+
+}  // namespace juxhid::sim

@@ -116,6 +116,6 @@ namespace juxhid::os {
 // Each worker holds a module reference until its last instruction, so an
 // unload can only come once every worker has left (see the top of this
 // file); waiting here, under the loader lock, could only deadlock.
-void threadWaitForAll() {}
+void threadWaitForAll(uint32_t) {}
 
 }  // namespace juxhid::os

@@ -12,10 +12,6 @@ namespace {
 constexpr uint32_t kRetryPauseMs = 100;
 constexpr uint32_t kStoreLockWaitMs = 100;
 
-bool isDeviceGone(uint32_t error) {
-    return error == platform::kErrorInvalidHandle || error == platform::kErrorDeviceNotConnected;
-}
-
 // Stores one complete report. A report that cannot get the lock in time is
 // dropped: the reader must go back to the device before its buffer overflows.
 // Only a report the ring really kept wakes the callback worker: a ring without
@@ -33,7 +29,7 @@ void readUntilStopped(InterfaceSlot& slot) {
     while (!slot.stopRequested.load()) {
         const platform::Transfer read = platform::deviceRead(slot.readHandle, scratch, length);
         if (!read.ok) {
-            if (isDeviceGone(read.error)) {
+            if (platform::transferMeansDeviceGone(read.error)) {
                 platform::signalSet(slot.errorSignal);
                 return;
             }

@@ -50,9 +50,8 @@ done
 [ -n "$version" ] || fail "no /boot/vmlinuz-* with modules under /lib/modules (package linux-image-amd64)"
 
 echo "== building juxhid.dll and the Windows test program in $windows, the device side in $native"
-export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" \
-  -DJUXHID_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_BENCH=OFF >/dev/null
 cmake --build "$windows" -j"$jobs" --target juxhid wine_kernel_test
 cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$native" -j"$jobs" --target wine_kernel_device_server
@@ -116,6 +115,7 @@ done
 echo "== booting the guest under qemu (software emulation, at most $limit s)"
 log=$root.log
 boot_start=$(date +%s.%N)
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 set +e
 timeout --kill-after=10 "$limit" qemu-system-x86_64 -m 2048 -smp 1 -nographic -no-reboot -nic none \
   -kernel "/boot/vmlinuz-$version" -initrd "$root.cpio.gz" -append "console=ttyS0 panic=-1 quiet" \
@@ -146,7 +146,8 @@ if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok in
 else
   echo "   32-bit: skipped, wine32:i386 is not installed on this machine (only the 64-bit DLL ran)"
 fi
-echo "   qemu ran $qemu_seconds s; the whole stage took $((SECONDS - started)) s"
+echo "   qemu ran $qemu_seconds s (host load average $load_before before, $(cut -d' ' -f1 /proc/loadavg) after);" \
+  "the whole stage took $((SECONDS - started)) s"
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
   fail "the guest did not finish within $limit s (JUXHID_WINE_KERNEL_TIMEOUT)"
 fi

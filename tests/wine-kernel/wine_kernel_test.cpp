@@ -303,9 +303,10 @@ TEST_F(WineStack, ReadDataReadLastAndBothCallbackModesSeeWhatTheDeviceSent) {
 
 // A device's pace: one report, a short pause, the next.
 TEST_F(WineStack, ThousandsOfReportsAtADevicesPaceAllArriveInOrder) {
-    // Every 10 ms, a common polling interval of full-speed devices. Under
-    // software emulation Wine's path from hidraw to the reading handle is the
-    // bottleneck: at 4 ms 40% were lost before the library's handle.
+    // Every 10 ms or so, a common polling interval of full-speed devices.
+    // Under software emulation the guest's one CPU carries the device side,
+    // Wine's whole stack and the library: with a report every 4 ms, 40% were
+    // lost.
     constexpr uint32_t kReports = 1000;
     constexpr uint32_t kPauseUs = 10000;
     const int32_t row = waitForRow(kPlainProduct);

@@ -21,7 +21,7 @@ DWORD desiredAccess(Access access) {
 }
 
 // The HID class driver keeps each handle's input reports in a queue of its
-// own, 32 by default, and drops the oldest when the reader falls behind. A
+// own, 32 by default, and drops reports when the reader falls behind. A
 // burst the library's ring could hold would be cut there first, so the
 // reading handle asks for the largest queue the system accepts: 512 on
 // current Windows, less on older ones (which refuse larger numbers).

@@ -28,6 +28,10 @@ DWORD WINAPI readUntilMarker(void* argument) {
             if (error != ERROR_OPERATION_ABORTED) reading.result->failedWith = error;
             return 0;
         }
+        if (got != reading.length) {
+            ++reading.result->shortReads;
+            continue;
+        }
         const uint32_t sequence = sequenceOf(report);
         if (sequence == reading.marker) return 0;
         reading.result->sequences.push_back(sequence);

@@ -19,7 +19,8 @@ std::string hidPathOf(uint16_t vendor, uint16_t product);
 long bareWriteCount(const std::string& path, const Bytes& report);
 
 struct BareRead {
-    std::vector<uint32_t> sequences;  // of every report read, marker excluded
+    std::vector<uint32_t> sequences;  // of every whole report read, marker excluded
+    uint32_t shortReads = 0;          // reads that gave fewer bytes than a report
     uint32_t queue = 0;               // the driver's queue as the handle reported it
     uint32_t failedWith = 0;          // GetLastError of the read that failed, 0 if none did
 };

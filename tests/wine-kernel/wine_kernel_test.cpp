@@ -181,10 +181,14 @@ std::vector<uint32_t> takeUntilMarker(int32_t index, std::chrono::seconds limit 
     return sequences;
 }
 
-bool inOrder(const std::vector<uint32_t>& sequences) {
-    return std::is_sorted(sequences.begin(), sequences.end()) &&
-           std::adjacent_find(sequences.begin(), sequences.end()) == sequences.end();
+// Steps from one report to the next that do not go forward.
+size_t backSteps(const std::vector<uint32_t>& sequences) {
+    size_t steps = 0;
+    for (size_t at = 1; at < sequences.size(); ++at) steps += sequences[at] <= sequences[at - 1] ? 1 : 0;
+    return steps;
 }
+
+bool inOrder(const std::vector<uint32_t>& sequences) { return backSteps(sequences) == 0; }
 
 class WineStack : public ::testing::Test {
 protected:
@@ -340,10 +344,10 @@ TEST_F(WineStack, AFloodIsCutByTheDriversQueueAndTheRingAndStaysInOrder) {
         std::this_thread::sleep_for(milliseconds(500));
         g_device.send("plain", kMarker, 1);
     };
+    // The bare readers measure Wine's queue; their order is Wine's and only
+    // reported (one run in six saw it step back once with the default queue).
     const BareRead byDefault = bareRead(path, 0, 9, kMarker, 60000, flood);
     const BareRead enlarged = bareRead(path, 512, 9, kMarker, 60000, flood);
-    EXPECT_TRUE(inOrder(byDefault.sequences));
-    EXPECT_TRUE(inOrder(enlarged.sequences));
     EXPECT_EQ(byDefault.failedWith, 0u);
     EXPECT_EQ(enlarged.failedWith, 0u);
     EXPECT_EQ(enlarged.queue, 512u) << "the most Windows accepts, and Wine too";
@@ -357,9 +361,11 @@ TEST_F(WineStack, AFloodIsCutByTheDriversQueueAndTheRingAndStaysInOrder) {
     const double floodMs = msBetween(start, Clock::now()) - 500;
     ASSERT_FALSE(sequences.empty());
     EXPECT_TRUE(inOrder(sequences)) << "out of order";
-    note("flood of %u back to back (%.0f ms): bare reader with the driver's queue at %u: %zu arrived; at %u: %zu; "
-         "juxhid.dll (queue enlarged at open, ring 128): %zu arrived, all in order",
+    note("flood of %u back to back (%.0f ms): bare reader with the driver's queue at %u: %zu arrived; at %u: %zu "
+         "(steps back %zu and %zu, short reads %u and %u); juxhid.dll (queue enlarged at open, ring 128): %zu "
+         "arrived, all in order",
          kFlood, floodMs, byDefault.queue, byDefault.sequences.size(), enlarged.queue, enlarged.sequences.size(),
+         backSteps(byDefault.sequences), backSteps(enlarged.sequences), byDefault.shortReads, enlarged.shortReads,
          sequences.size());
 }
 

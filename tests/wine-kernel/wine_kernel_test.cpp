@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -309,24 +310,40 @@ TEST_F(WineStack, ReadDataReadLastAndBothCallbackModesSeeWhatTheDeviceSent) {
 TEST_F(WineStack, ThousandsOfReportsAtADevicesPaceAllArriveInOrder) {
     // Every 10 ms or so, a common polling interval of full-speed devices.
     // Under software emulation the guest's one CPU carries the device side,
-    // Wine's whole stack and the library: with a report every 4 ms, 40% were
-    // lost.
+    // Wine's whole stack and the library, and the host's load can stall it
+    // for a second: then the stack itself may drop a report before any handle
+    // sees it (1 of 1000 in one run of eight at a host load of 13). A bare
+    // reader of its own handle, with the largest queue, tells those apart:
+    // whatever reached it must reach the library too, in order.
     constexpr uint32_t kReports = 1000;
     constexpr uint32_t kPauseUs = 10000;
     const int32_t row = waitForRow(kPlainProduct);
     ASSERT_GE(row, 0);
+    const std::string path = hidPathOf(kVendor, kPlainProduct);
+    ASSERT_FALSE(path.empty());
     ASSERT_EQ(api.setup(row), JUXHID_OK);
     std::vector<uint32_t> sequences;
     std::thread taker([&] { sequences = takeUntilMarker(row, std::chrono::seconds(120)); });
-    const double sendMs = g_device.send("plain", 0, kReports, kPauseUs);
-    std::this_thread::sleep_for(milliseconds(300));
-    g_device.send("plain", kMarker, 1);
+    double sendMs = -1;
+    const BareRead bare = bareRead(path, 512, 9, kMarker, 120000, [&] {
+        sendMs = g_device.send("plain", 0, kReports, kPauseUs);
+        std::this_thread::sleep_for(milliseconds(300));
+        g_device.send("plain", kMarker, 1);
+    });
     taker.join();
     ASSERT_GE(sendMs, 0);
-    ASSERT_EQ(sequences.size(), kReports) << "reports lost";
-    for (uint32_t at = 0; at < kReports; ++at) ASSERT_EQ(sequences[at], at) << "out of order";
-    note("device pace: %u reports in %.0f ms (%.0f per second), all read in order", kReports, sendMs,
-         kReports * 1000.0 / sendMs);
+    EXPECT_TRUE(inOrder(sequences)) << "out of order";
+    std::vector<uint32_t> reached = bare.sequences, read = sequences, missed;
+    std::sort(reached.begin(), reached.end());
+    std::sort(read.begin(), read.end());
+    std::set_difference(reached.begin(), reached.end(), read.begin(), read.end(), std::back_inserter(missed));
+    EXPECT_TRUE(missed.empty()) << missed.size() << " reports reached the stack's own reader but not the library";
+    const size_t upstream = kReports - std::min<size_t>(kReports, bare.sequences.size());
+    EXPECT_LE(upstream, kReports / 100) << "the stack itself lost more than 1%";
+    EXPECT_GE(sequences.size(), bare.sequences.size());
+    note("device pace: %u reports in %.0f ms (%.0f per second): the library read %zu in order, the stack's own "
+         "reader %zu; lost before any handle: %zu",
+         kReports, sendMs, kReports * 1000.0 / sendMs, sequences.size(), bare.sequences.size(), upstream);
 }
 
 // Back to back, far above a device's pace: reports are lost in Wine's queue

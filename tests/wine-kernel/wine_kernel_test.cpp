@@ -312,7 +312,7 @@ TEST_F(WineStack, ThousandsOfReportsAtADevicesPaceAllArriveInOrder) {
     // Under software emulation the guest's one CPU carries the device side,
     // Wine's whole stack and the library, and the host's load can stall it
     // for a second: then the stack itself may drop a report before any handle
-    // sees it (1 of 1000 in one run of eight at a host load of 13). A bare
+    // sees it (1 of 1000 in one run of seven at a host load of 13). A bare
     // reader of its own handle, with the largest queue, tells those apart:
     // whatever reached it must reach the library too, in order.
     constexpr uint32_t kReports = 1000;

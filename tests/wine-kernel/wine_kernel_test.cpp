@@ -493,7 +493,7 @@ TEST_F(WineStack, UnplugWhileReadingIsReportedOnceAndCleanupReturnsAtOnce) {
     const auto cleanupStart = Clock::now();
     api.cleanup(row);
     const double cleanupMs = msBetween(cleanupStart, Clock::now());
-    EXPECT_LT(cleanupMs, 250.0) << "the error signal was set: nothing to wait for";
+    EXPECT_LT(cleanupMs, 400.0) << "the error signal was set: nothing to wait for (its wait is 500 ms)";
     EXPECT_EQ(api.readData(row, report.data()), JUXHID_READ_NOT_OPEN);
     const auto listedStart = Clock::now();
     EXPECT_TRUE(eventually([] { return rowOf(kLeavingProduct) < 0; }, std::chrono::seconds(30)));

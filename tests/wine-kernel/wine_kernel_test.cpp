@@ -415,10 +415,13 @@ TEST_F(WineStack, WritesReachTheDeviceAsTheyAreAtTheirPace) {
     outputs.erase(outputs.begin(), outputs.begin() + static_cast<long>(before));
     for (size_t at = 0; at < outputs.size(); ++at) EXPECT_EQ(outputs[at].bytes, expected[at]) << "output " << at;
     const double slowSpan = spanMs(outputs, 0, 3), fastSpan = spanMs(outputs, 4, 11);
+    // The lower bounds prove the pacing. The upper ones only that the chain
+    // goes on: the guest's one emulated CPU stalls for seconds at times (3.6 s
+    // for three 50 ms ticks was seen at a host load of 11).
     EXPECT_GE(slowSpan, 100.0) << "3 ticks of 50 ms";
-    EXPECT_LE(slowSpan, 3000.0);
+    EXPECT_LE(slowSpan, 10000.0);
     EXPECT_GE(fastSpan, 15.0) << "7 ticks of 5 ms";
-    EXPECT_LE(fastSpan, 1500.0);
+    EXPECT_LE(fastSpan, 10000.0);
 
     std::this_thread::sleep_for(milliseconds(200));
     const Bytes report = numberedReport(300, true);

@@ -6,6 +6,8 @@
 #                              Wine (64-bit; 32-bit too where it can be installed)
 #   install-deps.sh --fuzz     also clang's libFuzzer runtime
 #   install-deps.sh --kernel   also qemu, Debian's kernel and busybox for the kernel stage
+#   install-deps.sh --wine-kernel  the kernel stage's packages, the 64-bit cross compiler,
+#                              Wine and udev, for the Wine-over-uhid stage
 #
 # One bad package index must not stop a machine from testing: a failed
 # `apt-get update` is only a warning (the lists at hand may still hold every
@@ -24,7 +26,8 @@ for arg in "$@"; do
     --windows) groups+=(windows wine32) ;;
     --fuzz) groups+=(fuzz) ;;
     --kernel) groups+=(kernel) ;;
-    *) echo "usage: $0 [--windows] [--fuzz] [--kernel]" >&2; exit 2 ;;
+    --wine-kernel) groups+=(kernel wine-kernel) ;;
+    *) echo "usage: $0 [--windows] [--fuzz] [--kernel] [--wine-kernel]" >&2; exit 2 ;;
   esac
 done
 
@@ -37,6 +40,7 @@ group_packages() {
     wine32) echo wine32:i386 ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     kernel) echo qemu-system-x86 linux-image-amd64 busybox-static cpio ;;
+    wine-kernel) echo g++-mingw-w64-x86-64-posix wine wine64 udev ;;
   esac
 }
 optional_group() { [ "$1" = wine32 ]; }

@@ -18,10 +18,6 @@ constexpr uint32_t kStoreLockWaitMs = 100;
 constexpr uint32_t kShortReadPauseMs = 1;
 constexpr uint32_t kLockFailurePauseMs = 10;
 
-bool isDeviceGone(uint32_t error) {
-    return error == platform::kErrorInvalidHandle || error == platform::kErrorDeviceNotConnected;
-}
-
 // Stores one complete report. A report that cannot get the lock in time is
 // dropped: the reader must go back to the device before its buffer overflows.
 // Only a report the ring really kept wakes the callback worker: a ring without
@@ -42,7 +38,7 @@ void readUntilStopped(InterfaceSlot& slot) {
     while (!slot.stopRequested.load()) {
         const platform::Transfer read = platform::deviceRead(slot.readHandle, scratch, length);
         if (!read.ok) {
-            if (isDeviceGone(read.error)) {
+            if (platform::transferMeansDeviceGone(read.error)) {
                 platform::signalSet(slot.errorSignal);
                 return;
             }

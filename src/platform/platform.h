@@ -25,6 +25,16 @@ inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorOperationAborted = 995;  // the handle was closed under a read
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
+// Whether a failed transfer on a handle that is open means the device is
+// gone. Besides 6 and 1167, access denied (5): an open handle's access is
+// never taken back, but Windows' HID class driver ends the transfers of a
+// device that is being removed with a delete-pending status, which Win32
+// reports as 5. (Opening a device with 5 is a refusal, not this.)
+inline constexpr bool transferMeansDeviceGone(uint32_t error) {
+    return error == kErrorInvalidHandle || error == kErrorDeviceNotConnected ||
+           error == kErrorAccessDenied;
+}
+
 // ---- Wait outcomes -----------------------------------------------------------
 inline constexpr int32_t kWaitAcquired = 0;   // also: signal 0 of two, thread ended
 inline constexpr int32_t kWaitSecond = 1;     // signal 1 of two
@@ -114,7 +124,7 @@ void preparsedFree(Preparsed* preparsed);
 struct Transfer {
     bool ok;
     uint32_t count;  // bytes moved when ok
-    uint32_t error;  // when !ok: 6 or 1167 device gone, 995 handle closed, others
+    uint32_t error;  // when !ok: 5, 6 or 1167 device gone, 995 handle closed, others
 };
 // Called by one ReaderWorker per handle.
 Transfer deviceRead(Device* device, void* buffer, uint32_t length);

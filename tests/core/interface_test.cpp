@@ -1,5 +1,7 @@
 // Opening, closing and cleaning up interfaces, and the reader thread that
 // fills the ring in between.
+#include <atomic>
+
 #include "frame/library_state.h"
 #include "frame/lifecycle.h"
 #include "frame/lock_convention.h"
@@ -113,6 +115,51 @@ TEST_F(Interface, UnplugRaisesErrorSignalOnceAndEndsTheReader) {
     uint8_t buffer[8];
     EXPECT_EQ(ReadData(0, buffer), JUXHID_READ_DEVICE_GONE);
 }
+
+std::atomic<int> g_errorCalls{0};
+std::atomic<intptr_t> g_errorStatus{0};
+
+int32_t JUXHID_CALL countError(intptr_t status) {
+    g_errorStatus = status;
+    ++g_errorCalls;
+    return 0;
+}
+
+// A read that fails with one of these codes on the open handle ends the
+// interface as an unplug does, with the device still on the bus: 5 is what
+// Windows' HID class driver answers while it removes a device.
+class DeviceGoneReads : public Interface, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(DeviceGoneReads, EndTheInterfaceAsAnUnplugDoes) {
+    ASSERT_EQ(attachAndOpen(8, 8), JUXHID_OK);
+    g_errorCalls = 0;
+    ASSERT_EQ(SetErrorCallback(0, countError), JUXHID_OK);
+    for (uint8_t n = 1; n <= 3; ++n) ASSERT_EQ(deliver(device_, report(8, 0, n)), 1);
+    ASSERT_TRUE(waitForUnread(3));
+    // The reader waits in its next read already: the fault takes the one after
+    // the report that ends this wait.
+    const int32_t fault = armFault(JUXSIM_CALL_READ, GetParam(), -1, JUXSIM_THREAD_READER);
+    ASSERT_EQ(deliver(device_, report(8, 0, 4)), 1);
+    ASSERT_EQ(platform::threadWait(slot().readerThread.load(), 2000), platform::kWaitAcquired);
+    EXPECT_EQ(juxsim_fault_fired(fault), 1) << "the reader does not try again";
+    ASSERT_TRUE(eventually([&] { return g_errorCalls.load() == 1; }));
+    sleepMs(150);
+    EXPECT_EQ(g_errorCalls.load(), 1);
+    EXPECT_EQ(g_errorStatus.load(), JUXHID_DEVICE_GONE_STATUS);
+
+    uint8_t buffer[8];
+    EXPECT_EQ(ReadLast(0, buffer), JUXHID_LAST_DEVICE_GONE);
+    EXPECT_EQ(drain(0, 8), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(ReadData(0, buffer), JUXHID_READ_DEVICE_GONE);
+    armFault(JUXSIM_CALL_WRITE, GetParam(), 1, JUXSIM_THREAD_ARMING);
+    EXPECT_EQ(WriteData(0, buffer), JUXHID_WRITE_DEVICE_GONE);
+    const auto start = std::chrono::steady_clock::now();
+    CleanupInterface(0);
+    EXPECT_LT(msSince(start), 250.0) << "the error signal was set: nothing to wait for";
+    EXPECT_EQ(slot().errorSignal, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, DeviceGoneReads, ::testing::Values(5u, 6u, 1167u));
 
 TEST_F(Interface, OutputOnlyDeviceOpensWithoutAnInputSide) {
     ASSERT_EQ(attachAndOpen(0, 8), JUXHID_OK);

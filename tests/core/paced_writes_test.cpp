@@ -180,6 +180,7 @@ TEST_P(DeferredFailures, ReachTheNextQueuedWriteOnAnyInterfaceOnce) {
 INSTANTIATE_TEST_SUITE_P(Codes, DeferredFailures,
                          ::testing::Values(DeferredCase{1167, JUXHID_WRITE_DEVICE_GONE},
                                            DeferredCase{6, JUXHID_WRITE_DEVICE_GONE},
+                                           DeferredCase{5, JUXHID_WRITE_DEVICE_GONE},
                                            DeferredCase{31, JUXHID_WRITE_FAILED},
                                            DeferredCase{0, JUXHID_WRITE_SHORT}));
 
@@ -187,7 +188,7 @@ TEST_F(PacedWrites, LastFailureInOneTickWinsInIndexOrder) {
     ASSERT_EQ(write(2, 9), JUXHID_OK);
     ASSERT_EQ(write(0, 1), JUXHID_OK);
     ASSERT_EQ(write(1, 2), JUXHID_OK);
-    armFault(JUXSIM_CALL_WRITE, 5, 1, JUXSIM_THREAD_TIMER, devices_[0]);
+    armFault(JUXSIM_CALL_WRITE, 31, 1, JUXSIM_THREAD_TIMER, devices_[0]);
     armFault(JUXSIM_CALL_WRITE, 6, 1, JUXSIM_THREAD_TIMER, devices_[1]);
     ASSERT_TRUE(waitForIdle());
     ASSERT_EQ(write(2, 3), JUXHID_OK);

@@ -9,6 +9,7 @@
 
 #include "hid_census.h"
 #include "platform/platform.h"
+#include "platform/win32/device_record.h"
 
 namespace juxhid::platform {
 namespace {
@@ -95,6 +96,25 @@ TEST_F(Win32Devices, OpeningAMissingPathAnswersNotFound) {
         "\\\\?\\hid#vid_0000&pid_0000#0&0000&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     EXPECT_EQ(deviceOpen(missing, Access::Read, &error), nullptr);
     EXPECT_TRUE(error == kErrorFileNotFound || error == kErrorPathNotFound) << "error " << error;
+}
+
+// The driver's queue of a reading handle is enlarged beyond the default that
+// a handle opened for anything else keeps.
+TEST_F(Win32Devices, ReadHandleAsksTheDriverForALargerInputQueue) {
+    const HidInterface* hid = readable();
+    if (hid == nullptr) GTEST_SKIP() << "no HID interface with input reports opens for reading";
+    uint32_t error = 0;
+    Device* query = deviceOpen(hid->path.c_str(), Access::Query, &error);
+    Device* reader = deviceOpen(hid->path.c_str(), Access::Read, &error);
+    ASSERT_NE(query, nullptr);
+    ASSERT_NE(reader, nullptr);
+    ULONG byDefault = 0, enlarged = 0;
+    EXPECT_TRUE(HidD_GetNumInputBuffers(query->handle, &byDefault));
+    EXPECT_TRUE(HidD_GetNumInputBuffers(reader->handle, &enlarged));
+    EXPECT_GE(enlarged, 64u);
+    EXPECT_GT(enlarged, byDefault) << "default " << byDefault;
+    deviceClose(reader);
+    deviceClose(query);
 }
 
 // A read on a device that sends nothing stays pending until it is cancelled.

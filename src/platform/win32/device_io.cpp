@@ -28,6 +28,15 @@ bool knowReader(Device* device) {
 
 Transfer failed(uint32_t error) { return Transfer{false, 0, error}; }
 
+// The HID class driver sends an output report whole or not at all, and
+// Windows counts the whole buffer as written. Wine leaves the report-ID byte
+// of a numbered report out of the count (4 for a 5-byte report) although the
+// device got all of it; such a count is the whole report too.
+uint32_t countedWhole(const void* buffer, uint32_t length, DWORD count) {
+    const bool numbered = length > 0 && static_cast<const uint8_t*>(buffer)[0] != 0;
+    return numbered && count + 1 == length ? length : count;
+}
+
 // Marks the handle's transfers cancelled, then, while a transfer is under way
 // (`busy`), keeps asking `cancel` to end it until it is found or has left.
 // Not found means the transfer has not started yet or has just ended.
@@ -81,7 +90,7 @@ Transfer deviceWrite(Device* device, const void* buffer, uint32_t length) {
         done = GetOverlappedResult(device->handle, &transfer, &count, TRUE);
     const uint32_t error = done ? 0 : win32::lastErrorNumber();
     device->writing.store(false);
-    return done ? Transfer{true, count, 0} : failed(error);
+    return done ? Transfer{true, countedWhole(buffer, length, count), 0} : failed(error);
 }
 
 void deviceCancelWrite(Device* device) {

@@ -20,6 +20,17 @@ DWORD desiredAccess(Access access) {
     return GENERIC_EXECUTE;
 }
 
+// The HID class driver keeps each handle's input reports in a queue of its
+// own, 32 by default, and drops reports when the reader falls behind. A
+// burst the library's ring could hold would be cut there first, so the
+// reading handle asks for the largest queue the system accepts: 512 on
+// current Windows, less on older ones (which refuse larger numbers).
+void enlargeInputQueue(HANDLE handle) {
+    for (const ULONG reports : {512UL, 256UL, 128UL, 64UL}) {
+        if (HidD_SetNumInputBuffers(handle, reports)) return;
+    }
+}
+
 }  // namespace
 
 // Shared for reading and writing, so that the listing's query, the reader
@@ -44,6 +55,7 @@ Device* deviceOpen(const char* path, Access access, uint32_t* error) {
         HeapFree(GetProcessHeap(), 0, memory);
         return nullptr;
     }
+    if (access == Access::Read) enlargeInputQueue(handle);
     return new (memory) Device{handle, nullptr, {false}, {false}, writeDone, {false}, {false}};
 }
 

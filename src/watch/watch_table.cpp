@@ -28,8 +28,8 @@ struct Table {
     ~Table() { stopEveryWatch(); }
 };
 
-// Constant-initialised, so it exists before any call and goes last.
-constinit Table gTable;
+// Built when the library loads, before any call can reach it; gone when it unloads.
+Table gTable;
 
 Table& table() { return gTable; }
 

@@ -24,10 +24,12 @@ struct Watch {
     platform::Thread* thread = nullptr;
     // Set by StopDeviceWatch; the worker starts no callback once it is set.
     std::atomic<bool> stopping{false};
-    // The starter's (then the stopper's) reference and the worker's: the last
-    // one to let go frees the watch, so a stop that gives up waiting on a
-    // slow callback leaves the worker a live record.
-    std::atomic<int> holders{2};
+    // The table's (then the stopper's) reference, the worker's, and the
+    // starter's until StartDeviceWatch returns (the first callback may stop
+    // the watch and end the worker while the starter still sets `started`):
+    // the last one to let go frees the watch, so a stop that gives up
+    // waiting on a slow callback leaves the worker a live record.
+    std::atomic<int> holders{3};
     // Paths announced as arrived and not yet as removed (worker only).
     std::set<std::string> present;
 };

@@ -73,8 +73,10 @@ Watch* withdraw(int32_t id) {
     return watch;
 }
 
-// A watch that never ran: the worker's reference is dropped here as well.
+// A watch that never ran: the worker's and the table's references are
+// dropped here with the starter's.
 int32_t abandon(int32_t slot, Watch* watch, int32_t status) {
+    letGo(watch);
     letGo(watch);
     letGo(watch);
     freeSlot(slot);
@@ -92,6 +94,7 @@ int32_t startWorker(int32_t slot, Watch* watch, uint32_t flags, int32_t* id) {
     *id = publish(slot, watch);
     // The first callback may stop the watch by its id: it runs only now.
     platform::signalSet(watch->started);
+    letGo(watch);
     return JUXHID_OK;
 }
 

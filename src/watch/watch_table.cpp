@@ -111,15 +111,20 @@ int32_t stop(Watch* watch) {
     return status;
 }
 
+// Takes whatever watch runs in the slot out of the table; null if none.
+Watch* withdrawSlot(int32_t slot) {
+    Table& t = table();
+    std::lock_guard<std::mutex> hold(t.mutex);
+    Watch* watch = t.slots[slot];
+    if (watch == nullptr) return nullptr;
+    t.slots[slot] = nullptr;
+    t.reserved[slot] = false;
+    return watch;
+}
+
 void stopEveryWatch() {
     for (int32_t slot = 0; slot < JUXHID_MAX_WATCHES; ++slot) {
-        Watch* watch = nullptr;
-        {
-            Table& t = table();
-            std::lock_guard<std::mutex> hold(t.mutex);
-            watch = t.slots[slot];
-        }
-        if (watch != nullptr && withdraw(watch->id) == watch) stop(watch);
+        if (Watch* watch = withdrawSlot(slot)) stop(watch);
     }
 }
 

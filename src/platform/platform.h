@@ -153,6 +153,13 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms);
 
 void deviceWatchClose(DeviceWatch* watch);
 
+// The watch core hands over how to stop every watch, so that a library that
+// also holds the device table can stop them at unload before it waits for
+// every thread it started. Backends whose library has no such unload keep
+// nothing.
+using StopEveryWatch = void (*)();
+void deviceWatchesStopAtUnload(StopEveryWatch stopEveryWatch);
+
 // ---- Memory -----------------------------------------------------------------------
 // Any thread. allocate(0) may return null and that is not a failure to callers
 // who never ask for 0.

@@ -139,6 +139,7 @@ extern "C" JUXHID_API int32_t JUXHID_CALL StartDeviceWatch(uint32_t vendorId, ui
                                                           void* context, int32_t* watch) {
     if (callback == nullptr || watch == nullptr || (flags & ~kKnownFlags) != 0)
         return JUXHID_WATCH_BAD_ARGUMENT;
+    juxhid::platform::deviceWatchesStopAtUnload(stopEveryWatch);
     const int32_t slot = reserveSlot();
     if (slot < 0) return JUXHID_WATCH_TOO_MANY;
     Watch* record = new (std::nothrow) Watch;

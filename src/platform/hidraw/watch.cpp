@@ -224,6 +224,10 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms) {
     }
 }
 
+// libjuxhid_watch.so holds no device table and has no unload of its own
+// beyond its watches' table, which stops them.
+void deviceWatchesStopAtUnload(StopEveryWatch) {}
+
 void deviceWatchClose(DeviceWatch* watch) {
     if (watch == nullptr) return;
     ::close(watch->socket);

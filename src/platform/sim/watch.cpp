@@ -3,6 +3,7 @@
 // was attached. A device that comes and goes before the watch's thread looks
 // is therefore still announced, arrival first.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -52,8 +53,14 @@ void announce(const SimDevice& device, bool arrived) {
 
 }  // namespace
 
+std::atomic<platform::StopEveryWatch> g_stopEveryWatch{nullptr};
+
 void announceArrival(const SimDevice& device) { announce(device, true); }
 void announceRemoval(const SimDevice& device) { announce(device, false); }
+
+void stopWatchesForUnload() {
+    if (platform::StopEveryWatch stop = g_stopEveryWatch.load()) stop();
+}
 
 }  // namespace juxhid::sim
 
@@ -87,6 +94,8 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms) {
     watch->pending.pop_front();
     return kWaitAcquired;
 }
+
+void deviceWatchesStopAtUnload(StopEveryWatch stopEveryWatch) { sim::g_stopEveryWatch.store(stopEveryWatch); }
 
 void deviceWatchClose(DeviceWatch* watch) {
     if (watch == nullptr) return;

@@ -12,4 +12,8 @@ namespace juxhid::sim {
 void announceArrival(const SimDevice& device);
 void announceRemoval(const SimDevice& device);
 
+// At unload, before every thread of the library is waited for: the watches
+// still running are stopped (their threads would otherwise never end).
+void stopWatchesForUnload();
+
 }  // namespace juxhid::sim

@@ -246,6 +246,10 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms) {
     return kWaitAcquired;
 }
 
+// Each watch thread holds a reference on juxhid_watch.dll, so it is never
+// unloaded under a running watch.
+void deviceWatchesStopAtUnload(StopEveryWatch) {}
+
 void deviceWatchClose(DeviceWatch* watch) {
     if (watch == nullptr) return;
     PostThreadMessageW(watch->threadId, WM_QUIT, 0, 0);

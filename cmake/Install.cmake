@@ -12,6 +12,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/include/juxhid.h
   ${PROJECT_SOURCE_DIR}/include/juxhid_status.h
   ${PROJECT_SOURCE_DIR}/include/juxhid_sim.h
+  ${PROJECT_SOURCE_DIR}/include/juxhid_watch.h
   DESTINATION ${juxhid_include_dir})
 
 set(juxhid_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/juxhid)
@@ -50,6 +51,7 @@ endmacro()
 set(juxhid_installed_components "")
 juxhid_install_library(juxhid juxhid juxhid)
 juxhid_install_library(juxhid_sim sim juxhid-sim)
+juxhid_install_library(juxhid_watch watch juxhid-watch)
 
 foreach(tool juxhid_tool juxhid_sim_tool)
   if(TARGET ${tool})

@@ -5,7 +5,7 @@
  *
  * Each exported function has its own hundred (1xx listing, 2xx opening, 3xx
  * ReadData plus 2999/3258/3999, 4xx writes, 5xx ReadLast, 6xx ClearBuffer,
- * 7xx callback setters); 0 is success everywhere.
+ * 7xx callback setters, 8xx device watches); 0 is success everywhere.
  */
 #ifndef JUXHID_STATUS_H
 #define JUXHID_STATUS_H
@@ -65,7 +65,13 @@
     X(JUXHID_CALLBACK_LOCK_FAILED, 703, "the interface's lock was not acquired within 500 ms")  \
     X(JUXHID_CALLBACK_NO_WORKER, 704, "the callback thread could not be started")               \
     X(JUXHID_CALLBACK_RELEASE_FAILED, 705, "releasing the interface's lock failed")             \
-    X(JUXHID_CALLBACK_UNLOADING, 706, "the library is being unloaded; nothing is changed")
+    X(JUXHID_CALLBACK_UNLOADING, 706, "the library is being unloaded; nothing is changed") \
+    X(JUXHID_WATCH_BAD_ARGUMENT, 801, "the callback or the id pointer is null, or a flag is unknown") \
+    X(JUXHID_WATCH_TOO_MANY, 802, "16 watches run already")                                     \
+    X(JUXHID_WATCH_NO_THREAD, 803, "the watch's thread or its start signal could not be created") \
+    X(JUXHID_WATCH_NO_EVENTS, 804, "the platform gave no arrival and removal events")          \
+    X(JUXHID_WATCH_NOT_RUNNING, 805, "no running watch has that id")                            \
+    X(JUXHID_WATCH_CALLBACK_RUNNING, 806, "a callback still ran after 500 ms; it is the watch's last")
 
 #define JUXHID_STATUS_ENUM_ITEM(name, code, meaning) name = code,
 enum JuxhidStatus { JUXHID_STATUS_TABLE(JUXHID_STATUS_ENUM_ITEM) JUXHID_STATUS_END_ };

@@ -131,6 +131,45 @@ Transfer deviceRead(Device* device, void* buffer, uint32_t length);
 // Called with writeLock held (a writer or a pacing tick).
 Transfer deviceWrite(Device* device, const void* buffer, uint32_t length);
 
+// ---- Arrivals and removals ---------------------------------------------------------
+// A source of HID interface arrivals and removals, one per device watch. Opened
+// on the caller's thread; read and closed by the watch's own thread only.
+// Listing and opening devices never depend on it.
+
+struct DeviceWatch;
+
+inline constexpr size_t kWatchPathBytes = 512;
+
+// One interface that came or went, with what the platform told of it when it
+// came (a removal carries the same). Paths longer than kWatchPathBytes - 1
+// are cut.
+struct DeviceChange {
+    bool arrived;
+    DeviceAttributes attributes;
+    DeviceCaps caps;
+    char path[kWatchPathBytes];
+};
+
+// Null and *error when the platform gives no such events. With `present`,
+// the first changes are an arrival for each interface there at the call;
+// anything that comes or goes after the call follows, none lost between.
+DeviceWatch* deviceWatchOpen(bool present, uint32_t* error);
+
+// Waits at most `ms` for the next change: kWaitAcquired with *change filled,
+// kWaitTimeout, or kWaitFailed when the source broke (it may recover).
+// Arrivals come once the interface can be opened; each interface's changes
+// come in the order they happened.
+int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms);
+
+void deviceWatchClose(DeviceWatch* watch);
+
+// The watch core hands over how to stop every watch, so that a library that
+// also holds the device table can stop them at unload before it waits for
+// every thread it started. Backends whose library has no such unload keep
+// nothing.
+using StopEveryWatch = void (*)();
+void deviceWatchesStopAtUnload(StopEveryWatch stopEveryWatch);
+
 // ---- Memory -----------------------------------------------------------------------
 // Any thread. allocate(0) may return null and that is not a failure to callers
 // who never ask for 0.

@@ -156,3 +156,14 @@ if(TARGET juxhid)
     EXPECT "juxhid-sim replay FILE")
   juxhid_tool_test(RealBuildNamesItself TOOL juxhid_tool EXIT 0 ARGS --version EXPECT "^juxhid ${PROJECT_VERSION}\n$")
 endif()
+
+# Watching: the present device first, then each time it goes and comes back;
+# SIGTERM (sent by the bench after the last round) ends the watch cleanly.
+set(watched "{\"event\": \"(arrived|removed)\", \"vendorId\": 6699, \"productId\": 1, \"usagePage\": 65280, \"usage\": 1, \"inputLength\": 9, \"outputLength\": 9, \"path\": \"sim/vid_1a2b&pid_0001/0\"}\n")
+juxhid_tool_test(WatchJsonSeesEveryArrivalAndRemovalInOrder EXIT 0
+  ARGS ${device} --sim-attach 0x9999:7:1:1:8:8 --sim-feed 2 watch --vendor ${vendor} --present --json
+  EXPECT "^${watched}${watched}${watched}${watched}${watched}$" "^{\"event\": \"arrived\"[^\n]*\n{\"event\": \"removed\"[^\n]*\n{\"event\": \"arrived\"[^\n]*\n{\"event\": \"removed\"")
+juxhid_tool_test(WatchWithoutPresentStartsSilentAndStopsOnSigterm EXIT 0
+  ARGS ${device} --sim-feed 1 watch --vendor ${vendor}
+  EXPECT "^watching vendor 0x1A2B \\(Ctrl-C stops\\)\narrived  product 0x0001  usage page 0xFF00  usage 0x0001  in 9  out 9  sim/vid_1a2b&pid_0001/0\nstopped\n$")
+juxhid_tool_test(WatchWithoutVendorGivesUsage EXIT 2 ARGS watch EXPECT "watch needs --vendor ID")

@@ -101,6 +101,11 @@ void addCommands(CLI::App& app, CommandLine& line, RawLine& raw) {
         ->check(speedCheck)
         ->type_name("X");
 
+    CLI::App* watch = app.add_subcommand("watch", "a line for each of the vendor's devices that arrives or goes");
+    addDeviceOptions(*watch, raw, false);
+    watch->add_flag("--json", line.json, "one JSON object per line");
+    watch->add_flag("--present", line.present, "first a line for each device already attached");
+
     app.add_subcommand("demo", "a tour of the library on the simulated bus");
     CLI::App* codes = app.add_subcommand("codes", "every status code and its meaning");
     codes->add_flag("--markdown", line.markdown, "the page docs/status-codes.md is generated from");
@@ -196,7 +201,7 @@ std::string checkComplete(const CommandLine& line, bool simBuild) {
     const std::string& c = line.command;
     if (c.empty()) return "no command given";
     const bool needsDevice = c == "monitor" || c == "send";
-    if ((needsDevice || c == "list") && !line.vendor) {
+    if ((needsDevice || c == "list" || c == "watch") && !line.vendor) {
         return c + " needs --vendor ID: the library lists one vendor's devices at a time";
     }
     if (needsDevice && !line.index) {
@@ -325,6 +330,8 @@ std::string usageText(bool simBuild) {
         "  replay  FILE [--speed X]               replay a recording (juxhid-sim) and drain it\n"
         "  send    --vendor ID --index N [--fast] HEX...\n"
         "                                         send output reports through the paced queue\n"
+        "  watch   --vendor ID [--present] [--json]\n"
+        "                                         a line for each device that arrives or goes\n"
         "  demo                                   a tour on the simulated bus\n"
         "  codes   [--markdown]                   every status code and its meaning\n"
         "  help [COMMAND], -h, --help             this text (help COMMAND or COMMAND --help:\n"
@@ -340,7 +347,8 @@ std::string usageText(bool simBuild) {
             "\n"
             "This build runs on the simulated bus; devices exist only once attached:\n"
             "  --sim-attach VENDOR:PRODUCT:USAGEPAGE:USAGE:INPUT:OUTPUT   (repeatable)\n"
-            "  --sim-feed N   monitor: the device sends N reports 20 ms apart, then unplugs\n"
+            "  --sim-feed N   monitor: the device sends N reports 20 ms apart, then unplugs;\n"
+            "                 watch: the devices go and come back N times, then SIGTERM\n"
             "  --sim-deny read|write   opening a device that way is refused as denied\n"
             "  --sim-replay FILE [--sim-speed X]   replay a recording as one more device\n";
     }

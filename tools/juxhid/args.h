@@ -26,13 +26,14 @@ struct SimDeviceSpec {
 };
 
 struct CommandLine {
-    std::string command;  // list, monitor, send, replay, demo, codes
+    std::string command;  // list, monitor, send, replay, watch, demo, codes
     std::optional<uint32_t> vendor;
     std::optional<int32_t> index;
     bool json = false;
     bool changed = false;
     bool fast = false;
     bool markdown = false;
+    bool present = false;  // watch --present
     std::vector<std::vector<uint8_t>> reports;  // send's HEX operands
     std::string record;      // monitor --record FILE
     std::string replayFile;  // replay's FILE

@@ -20,6 +20,9 @@ bool benchPrepare(const CommandLine& line);
 // monitor: the interface is open and its callbacks are installed.
 void benchInterfaceReady(const CommandLine& line, int32_t index);
 
+// watch: the watch runs.
+void benchWatchReady(const CommandLine& line);
+
 // send: every report was handed to the library and the queue has drained.
 void benchReportsSent(const CommandLine& line, int32_t index);
 

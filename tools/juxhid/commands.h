@@ -11,5 +11,6 @@ int runSend(const CommandLine& line);
 int runCodes(const CommandLine& line);
 int runDemo(const CommandLine& line);
 int runReplay(const CommandLine& line);  // juxhid-sim only
+int runWatch(const CommandLine& line);
 
 }  // namespace juxhid::tool

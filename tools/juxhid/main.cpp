@@ -20,6 +20,7 @@ int dispatch(const CommandLine& line) {
     if (line.command == "send") return runSend(line);
     if (line.command == "demo") return runDemo(line);
     if (line.command == "replay") return runReplay(line);
+    if (line.command == "watch") return runWatch(line);
     return runCodes(line);
 }
 

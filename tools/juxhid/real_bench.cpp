@@ -11,6 +11,7 @@ namespace juxhid::tool {
 bool benchIsSimulated() { return false; }
 bool benchPrepare(const CommandLine&) { return true; }
 void benchInterfaceReady(const CommandLine&, int32_t) {}
+void benchWatchReady(const CommandLine&) {}
 void benchReportsSent(const CommandLine&, int32_t) {}
 void benchFinish() {}
 

@@ -2,6 +2,7 @@
 // on it, --sim-feed makes a monitored device send reports and then unplug,
 // and send shows when each report reached the device.
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -50,6 +51,25 @@ void feed(AttachedDevice device, int32_t count) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     juxsim_detach(device.id);
+}
+
+// watch --sim-feed N: every attached device is unplugged and plugged in again
+// N times, 20 ms apart, under its own path; then the tool is told to stop as
+// a service manager would tell it.
+void replug(int32_t rounds) {
+    for (int32_t round = 0; round < rounds; ++round) {
+        for (AttachedDevice& device : g_attached) juxsim_detach(device.id);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (AttachedDevice& device : g_attached) {
+            const SimDeviceSpec& spec = device.spec;
+            const JuxsimDeviceInfo info{spec.vendorId, spec.productId,   spec.usagePage,     spec.usage,
+                                        spec.inputLength, spec.outputLength, device.path.c_str()};
+            device.id = juxsim_attach(&info);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::raise(SIGTERM);
 }
 
 // --sim-deny: every open for reading (or writing) fails as access denied.
@@ -109,6 +129,10 @@ std::string benchAccessAdvice(uint32_t vendor, uint32_t productId) {
 void benchInterfaceReady(const CommandLine& line, int32_t index) {
     const AttachedDevice* device = attachedAt(*line.vendor, index);
     if (line.simFeed > 0 && device) g_feeder = std::thread(feed, *device, line.simFeed);
+}
+
+void benchWatchReady(const CommandLine& line) {
+    if (line.simFeed > 0) g_feeder = std::thread(replug, line.simFeed);
 }
 
 void benchReportsSent(const CommandLine& line, int32_t index) {

@@ -44,6 +44,7 @@ const char* functionsReturning(int32_t code) {
         case 5: return "ReadLast";
         case 6: return "ClearBuffer";
         case 7: return "SetDataCallback, SetErrorCallback";
+        case 8: return code < JUXHID_WATCH_NOT_RUNNING ? "StartDeviceWatch" : "StopDeviceWatch";
         default: return "none";
     }
 }

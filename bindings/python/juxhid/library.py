@@ -167,6 +167,13 @@ class Library:
                  trace: Optional[TracebackType]) -> None:
         self.close()
 
+    def watch(self, vendor_id: int, on_arrived=None, on_removed=None, *, present: bool = False):
+        """Starts a device watch (see juxhid.watch): on_arrived(event) and
+        on_removed(event) on the watch's thread; `present` first announces
+        the interfaces already attached. A context manager; stop() ends it."""
+        from .watch import Watch
+        return Watch(self._dll, self.path, vendor_id, on_arrived, on_removed, present)
+
     # ---- Listing ----------------------------------------------------------
 
     def list_devices(self, vendor_id: int) -> List[Device]:

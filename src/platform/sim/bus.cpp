@@ -1,4 +1,5 @@
 #include "platform/sim/bus.h"
+#include "platform/sim/watch_feed.h"
 
 #include "platform/sim/process_objects.h"
 
@@ -27,6 +28,7 @@ SimDevice* knownDevice(const Bus& state, int32_t id) {
 }
 
 void unplug(SimDevice& device) {
+    if (device.attached) announceRemoval(device);
     device.attached = false;
     for (platform::Device* handle : device.readHandles) handle->changed.notify_all();
     device.writeWake.notify_all();

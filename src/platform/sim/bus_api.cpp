@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "platform/sim/bus.h"
 #include "platform/sim/message_box.h"
+#include "platform/sim/watch_feed.h"
 
 namespace juxhid::sim {
 namespace {
@@ -53,6 +54,7 @@ extern "C" JUXHID_API int32_t JUXHID_CALL juxsim_attach(const JuxsimDeviceInfo* 
     auto device = describe(*info, ++state.lastId);
     state.attached.push_back(device);
     state.known.emplace(device->id, device);
+    announceArrival(*device);
     return device->id;
 }
 

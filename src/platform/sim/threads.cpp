@@ -7,6 +7,7 @@
 #include "platform/sim/bus.h"
 #include "platform/sim/counts.h"
 #include "platform/sim/faults.h"
+#include "platform/sim/watch_feed.h"
 
 namespace juxhid::platform {
 
@@ -79,6 +80,7 @@ void threadRelease(Thread* thread) {
 // The bus's own replay threads run code that goes with the library too.
 void threadWaitForAll(uint32_t ms) {
     sim::stopEveryReplay();
+    sim::stopWatchesForUnload();
     os::threadWaitForAll(ms);
 }
 

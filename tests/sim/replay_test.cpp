@@ -195,6 +195,21 @@ TEST_F(BusReplay, SpeedZeroFillsTheReadHandleAndGoesOnAsItDrains) {
     EXPECT_EQ(juxsim_replay_wait(replay_, 2000), 1);
 }
 
+// The unplug follows the last report at once at speed 0, but only after the
+// read handle has given up every report: none is lost at the bus.
+TEST_F(BusReplay, SpeedZeroUnplugsOnlyOnceTheReadHandleIsDrained) {
+    ASSERT_NE(start(std::string(kHeader) + "0 000001\n1000 000002\n2000 000003\nunplug 3000\n", 0), nullptr);
+    ASSERT_NE(openReplayed(), nullptr);
+    ASSERT_TRUE(eventually([&] { return juxsim_replay_delivered(replay_) == 3; }));
+    EXPECT_TRUE(stillListed()) << "unplugged while the handle held reports";
+    for (uint8_t n = 1; n <= 3; ++n) ASSERT_EQ(readOne(), (std::vector<uint8_t>{0, 0, n})) << "report " << int(n);
+    std::vector<uint8_t> bytes(3);
+    const platform::Transfer gone = platform::deviceRead(reader_, bytes.data(), 3);
+    EXPECT_FALSE(gone.ok);
+    EXPECT_EQ(gone.error, platform::kErrorDeviceNotConnected);
+    EXPECT_EQ(juxsim_replay_wait(replay_, 2000), 1);
+}
+
 TEST_F(BusReplay, ASpeedFactorScalesTheGaps) {
     ASSERT_NE(start(std::string(kHeader) + "0 000000\n400000 000001\n", 4), nullptr);
     ASSERT_NE(openReplayed(), nullptr);

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "juxhid.h"
@@ -63,10 +64,14 @@ bool fillRing(int32_t busId, uint32_t& sequence) {
         writeStamp(report.data(), Stamp{2, sequence++, 0});
         if (juxsim_deliver(busId, report.data(), kReportLength) != 1) return false;
     }
+    // A pause between looks: ReadLast answers at once while the ring holds an
+    // older report, and a loop of them keeps the lock from the reader, which
+    // drops a report it cannot store within 100 ms.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (std::chrono::steady_clock::now() < deadline) {
         if (ReadLast(0, report.data()) == JUXHID_OK && readStamp(report.data()).sequence + 1 == sequence)
             return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
 }

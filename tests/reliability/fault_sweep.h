@@ -143,10 +143,18 @@ public:
     }
     void deliverNumbered(size_t device, uint32_t n) { deliver(devices.at(device), numbered(n)); }
 
-    // Waits until the interface has stored a report, without taking it.
-    bool waitForStoredReport(int32_t index) {
+    // Report `n` goes to device `device`, and the interface at `index` must
+    // have stored it. The reader drops a report it cannot store within 100 ms,
+    // and on a loaded machine this thread can be preempted for that long while
+    // a look of ReadLast holds the lock: the device then sends it again.
+    bool deliverAndWaitForStoredReport(size_t device, int32_t index, uint32_t n) {
         uint8_t buffer[kLength];
-        return eventually([&] { return ReadLast(index, buffer) == JUXHID_OK; });
+        for (int sent = 0; sent < 3; ++sent) {
+            if (deliver(devices.at(device), numbered(n)) != 1) return false;
+            if (eventually([&] { return ReadLast(index, buffer) == JUXHID_OK; }, std::chrono::milliseconds(2000)))
+                return true;
+        }
+        return false;
     }
 
     std::vector<int32_t> devices;

@@ -83,8 +83,7 @@ void openOne(Bench& b) {
 
 void openOneWithAStoredReport(Bench& b) {
     openOne(b);
-    b.deliverNumbered(0, 1);
-    ASSERT_TRUE(b.waitForStoredReport(0));
+    ASSERT_TRUE(b.deliverAndWaitForStoredReport(0, 0, 1));
 }
 
 int32_t writeNumbered(int32_t index, uint32_t n) { return WriteData(index, Bench::numbered(n).data()); }

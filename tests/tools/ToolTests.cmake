@@ -116,10 +116,14 @@ juxhid_tool_test(ReplayDrainsEveryReportThenTheUnplug EXIT 0 ARGS replay ${recor
   EXPECT "input reports of 4 bytes" "delivered 3 reports in 0\\.[0-9]+ s \\([0-9]+ reports/s\\), then the unplug\n"
          "the host read 3 with ReadData, lost 0")
 juxhid_tool_test(ReplayAtSpeedZeroAfterAnotherDevice EXIT 0
-  ARGS ${device} replay ${recordings}/three-reports.txt --speed 0 EXPECT "at speed 0: vendor 0x1A2B, index 1")
+  ARGS ${device} replay ${recordings}/three-reports.txt --speed 0 EXPECT "at speed 0: vendor 0x1A2B, index 1"
+  "then the unplug\n" "the host read 3 with ReadData, lost 0")
+# Each wake-up of the data callback prints the newest report, so on a loaded
+# machine the earlier ones can fold into a later wake-up; the last one is
+# always printed before the unplug.
 juxhid_tool_test(MonitorWatchesAReplay EXIT 1
   ARGS --sim-replay ${recordings}/three-reports.txt --sim-speed 2 monitor --vendor ${vendor} --index 0
-  EXPECT "s  11 22 33\n" "s  aa bb cc\n" "device unplugged after [1-3] reports")
+  EXPECT "s  aa bb cc\n" "device unplugged after [1-3] reports")
 juxhid_tool_test(ReplayNamesTheBadLine EXIT 1 ARGS replay ${recordings}/report-too-short.txt
   EXPECT "report-too-short.txt: line 9: the report has 3 bytes; the device's input reports have 4")
 juxhid_tool_test(ReplayRefusesARecordingWithoutInputReports EXIT 1 ARGS replay ${recordings}/no-input-reports.txt

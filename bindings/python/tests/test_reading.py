@@ -90,16 +90,19 @@ class ReplayedReads(SimTestCase):
 
     def test_reports_arrive_in_order_at_their_gaps_then_the_unplug(self):
         replay = self.start("".join("%d %s\n" % (n * 40000, report(n).hex()) for n in range(4)) + "unplug 200000\n")
+        opened = time.monotonic()
         arrived = []
         while len(arrived) < 4 and eventually(lambda: self._arrival(arrived), limit=2.0):
             pass
         self.assertEqual([data for data, _ in arrived], [report(n) for n in range(4)])
-        # Reports 40 ms apart: a read polled late shortens one gap and
-        # lengthens the next, so the bounds hold for the span and each gap's top.
-        times = [at for _, at in arrived]
-        gaps = [later - earlier for earlier, later in zip(times, times[1:])]
-        self.assertGreater(times[-1] - times[0], 0.06, gaps)
-        self.assertTrue(all(gap < 0.3 for gap in gaps), gaps)
+        # The replay keeps each report's time after the opening, not after the
+        # one before, so each arrival is held to its own time: one late poll on
+        # a loaded machine shortens the next gap however exactly the replay
+        # kept its times. Early by at most 30 ms (the clock started in
+        # setup_interface, a little before `opened`), late by at most a
+        # second on a loaded machine.
+        lateness = [at - opened - 0.04 * n for n, (_, at) in enumerate(arrived)]
+        self.assertTrue(all(-0.03 < late < 1.0 for late in lateness), lateness)
         self.assertTrue(replay.wait(2.0))
         self.assertEqual(replay.delivered(), 4)
         self.assertTrue(eventually(lambda: read_status(self.lib) == StatusCode.READ_DEVICE_GONE))

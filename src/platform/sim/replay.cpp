@@ -101,6 +101,28 @@ bool awaitTurn(JuxsimReplay& replay, std::unique_lock<std::mutex>& hold, Clock::
     return !ending();
 }
 
+// A real device's reader has taken every report it was sent before the
+// unplug came, or the recorder could not have written them; a replay that
+// unplugs while a read handle still holds one would lose what the recording
+// shows was taken (at speed 0 the unplug follows the last report at once).
+// So the unplug waits, bus mutex held, for every read handle to be drained,
+// for at most kDrainBeforeUnplug: a reader that stopped reading (the host
+// cancelled it, or a fault holds it) must not hold the unplug back for good.
+constexpr auto kDrainBeforeUnplug = std::chrono::seconds(5);
+
+bool readHandlesAreDrained(const SimDevice& device) {
+    for (const juxhid::platform::Device* handle : device.readHandles)
+        if (!handle->cancelled && !handle->reports.empty()) return false;
+    return true;
+}
+
+bool awaitDrained(JuxsimReplay& replay, std::unique_lock<std::mutex>& hold) {
+    SimDevice& device = *replay.device;
+    const auto ending = [&] { return replay.stopRequested || !device.attached; };
+    device.readSide.wait_for(hold, kDrainBeforeUnplug, [&] { return ending() || readHandlesAreDrained(device); });
+    return !ending();
+}
+
 Clock::time_point dueAt(const JuxsimReplay& replay, Clock::time_point start, uint64_t us) {
     if (replay.speed == 0) return start;
     // A tiny speed must not overflow the clock: a century is "never" here.
@@ -121,7 +143,8 @@ void play(JuxsimReplay* replay) {
             replay->delivered.fetch_add(1, std::memory_order_relaxed);
         }
         const bool complete = n == recording.reportCount();
-        if (complete && recording.unplugged && awaitTurn(*replay, hold, dueAt(*replay, start, recording.unplugUs))) {
+        if (complete && recording.unplugged && awaitTurn(*replay, hold, dueAt(*replay, start, recording.unplugUs)) &&
+            awaitDrained(*replay, hold)) {
             unplug(*replay->device);
             std::erase_if(bus().attached, [&](const auto& attached) { return attached == replay->device; });
         }

@@ -17,6 +17,8 @@ from .library import DeferredWriteWarning, Device, Library
 from .sim import Output, Replay, ReplayError, SimCall, SimCounts, SimThread, SimulatedBus
 from .status import TABLE as STATUS_TABLE
 from .status import JuxhidError, Status, StatusCode, describe
+from .watch import Watch, WatchEvent
 
 __all__ = ["__version__", "DeferredWriteWarning", "Device", "JuxhidError", "Library", "Output", "Replay", "ReplayError", "STATUS_TABLE",
-           "SimCall", "SimCounts", "SimThread", "SimulatedBus", "Status", "StatusCode", "describe"]
+           "SimCall", "SimCounts", "SimThread", "SimulatedBus", "Status", "StatusCode", "Watch", "WatchEvent",
+           "describe"]

@@ -4,6 +4,7 @@ reports, Python callables for callbacks and JuxhidError for failed statuses."""
 import atexit
 import contextlib
 import ctypes
+import sys
 import threading
 import warnings
 from types import TracebackType
@@ -15,6 +16,7 @@ from ._pacing import DIRECT_FAILURES, ChainModel
 from ._values import Buffer, buffer, int32, uint32
 from .sim import SimulatedBus
 from .status import JuxhidError, StatusCode, describe
+from .watch import EventCallback, Watch
 
 __all__ = ["DataCallback", "DeferredWriteWarning", "Device", "ErrorCallback", "Library", "ends_delivery"]
 
@@ -40,7 +42,7 @@ def _loaded(dll: ctypes.CDLL) -> _Loaded:
         return _LOADED[key]
 
 
-# Every Library that holds an open interface or a running replay, so that
+# Every Library that holds an open interface, a running replay or a watch, so that
 # the interpreter's exit closes them before it stops the threads that could
 # still call into Python (a callback thread parked for ever would hold up
 # the library's unload at exit).
@@ -52,7 +54,10 @@ def _close_everything() -> None:
     with _HOLDING_LOCK:
         holding = list(_HOLDING)
     for library in holding:
-        library.close()
+        try:
+            library.close()
+        except JuxhidError as error:  # one watch's stuck callback must not keep the rest open
+            print("juxhid: at exit: %s" % error, file=sys.stderr)
 
 
 atexit.register(_close_everything)
@@ -125,6 +130,7 @@ class Library:
         self._bus = SimulatedBus(self._dll, on_replay=self._hold) if has_bus else None
         self._shared = _loaded(self._dll)
         self._opened: Set[int] = set()
+        self._watches: Set[Watch] = set()
         self._opened_lock = threading.Lock()
 
     @property
@@ -148,9 +154,18 @@ class Library:
             _HOLDING.add(self)
 
     def close(self) -> None:
-        """Closes every interface this object opened and ends every replay
-        its bus started (the replayed devices stay attached). Harmless
-        twice; the object stays usable."""
+        """Stops every watch this object started, closes every interface it
+        opened and ends every replay its bus started (the replayed devices
+        stay attached). Harmless twice; the object stays usable. A watch
+        whose stop failed (806) is reported once the rest is closed."""
+        with self._opened_lock:
+            watches = list(self._watches)
+        failed: Optional[JuxhidError] = None
+        for watch in watches:
+            try:
+                watch.stop()
+            except JuxhidError as error:
+                failed = failed or error
         with self._opened_lock:
             opened, self._opened = sorted(self._opened), set()
         for index in opened:
@@ -159,6 +174,8 @@ class Library:
             self._bus.close_replays()
         with _HOLDING_LOCK:
             _HOLDING.discard(self)
+        if failed is not None:
+            raise failed
 
     def __enter__(self) -> "Library":
         return self
@@ -167,12 +184,22 @@ class Library:
                  trace: Optional[TracebackType]) -> None:
         self.close()
 
-    def watch(self, vendor_id: int, on_arrived=None, on_removed=None, *, present: bool = False):
+    def watch(self, vendor_id: int, on_arrived: Optional[EventCallback] = None,
+              on_removed: Optional[EventCallback] = None, *, present: bool = False) -> Watch:
         """Starts a device watch (see juxhid.watch): on_arrived(event) and
         on_removed(event) on the watch's thread; `present` first announces
-        the interfaces already attached. A context manager; stop() ends it."""
-        from .watch import Watch
-        return Watch(self._dll, self.path, vendor_id, on_arrived, on_removed, present)
+        the interfaces already attached. A context manager; stop() ends it,
+        and so does close() (a `with` block's end, the interpreter's exit)."""
+        watch = Watch(self._dll, self.path, vendor_id, on_arrived, on_removed, present,
+                      on_stopped=self._watch_stopped)
+        with self._opened_lock:
+            self._watches.add(watch)
+        self._hold()
+        return watch
+
+    def _watch_stopped(self, watch: Watch) -> None:
+        with self._opened_lock:
+            self._watches.discard(watch)
 
     # ---- Listing ----------------------------------------------------------
 

@@ -12,10 +12,13 @@ looked for in $JUXHID_WATCH_LIBRARY, beside the loaded library, then by name.
 import ctypes
 import os
 import sys
+import threading
 import traceback
-from typing import Any, Callable, NamedTuple, Optional
+from types import TracebackType
+from typing import Any, Callable, List, NamedTuple, Optional, Type
 
 from . import _native
+from ._values import uint32
 from .status import JuxhidError, StatusCode
 
 PRESENT = 1
@@ -50,6 +53,14 @@ _Callback = _native.FUNCTYPE(None, ctypes.POINTER(_Event), ctypes.c_void_p)
 
 _COMPANION_NAMES = {"win32": "juxhid_watch.dll", "darwin": "libjuxhid_watch.0.dylib"}
 
+# Thunks whose callback was still running when their stop returned: from
+# inside a callback of the watch itself, or after stop gave up waiting
+# (806). Nothing tells the package when the library's thread has left such
+# a thunk, so it is kept for the process's life; the host's callables it
+# called are released all the same, so what stays is the bare thunk.
+_LINGERING: List[Any] = []
+_LINGERING_LOCK = threading.Lock()
+
 
 def _companion(library_path: str) -> ctypes.CDLL:
     name = _COMPANION_NAMES.get(sys.platform, "libjuxhid_watch.so.0")
@@ -62,7 +73,8 @@ def _companion(library_path: str) -> ctypes.CDLL:
         if not candidate or (os.path.dirname(candidate) and not os.path.exists(candidate)):
             continue
         try:
-            return _native._LOADER(candidate)
+            loaded: ctypes.CDLL = _native._LOADER(candidate)
+            return loaded
         except OSError as error:
             errors.append("%s: %s" % (candidate, error))
     raise OSError("juxhid: no device-watch library (%s); set $JUXHID_WATCH_LIBRARY" % "; ".join(errors or [name]))
@@ -79,37 +91,59 @@ def _bound(dll: ctypes.CDLL, library_path: str) -> ctypes.CDLL:
     return watch_dll
 
 
+def _callable(name: str, value: Optional[EventCallback]) -> Optional[EventCallback]:
+    if value is not None and not callable(value):
+        raise TypeError("%s must be callable or None, not %s" % (name, type(value).__name__))
+    return value
+
+
+def _event(event: _Event) -> WatchEvent:
+    path = event.Path.decode("utf-8", "replace") if event.Path is not None else ""
+    return WatchEvent("arrived" if event.Kind == ARRIVED else "removed", event.VendorID, event.ProductID,
+                      event.UsagePage, event.Usage, event.InputReportByteLength, event.OutputReportByteLength,
+                      path)
+
+
 class Watch:
-    """A running watch; stop() or leaving the `with` block ends it."""
+    """A running watch; stop() or leaving the `with` block ends it.
 
-    def __init__(self, dll: ctypes.CDLL, library_path: str, vendor_id: int, on_arrived: Optional[EventCallback],
-                 on_removed: Optional[EventCallback], present: bool) -> None:
+    The watch holds its thunk (the C function the library calls) and the
+    host's callables until stop() returns; after that the library calls
+    neither, and the watch lets go of both."""
+
+    def __init__(self, dll: ctypes.CDLL, library_path: str, vendor_id: int,
+                 on_arrived: Optional[EventCallback] = None, on_removed: Optional[EventCallback] = None,
+                 present: bool = False, on_stopped: Optional[Callable[["Watch"], None]] = None) -> None:
+        vendor = uint32("vendor_id", vendor_id)
+        self._arrived = _callable("on_arrived", on_arrived)
+        self._removed = _callable("on_removed", on_removed)
         self._dll = _bound(dll, library_path)
+        self._on_stopped = on_stopped
         self._id: Optional[int] = None
-
-        def trampoline(event_pointer, _context):
-            event = event_pointer.contents
-            arrived = event.Kind == ARRIVED
-            callback = on_arrived if arrived else on_removed
-            if callback is None:
-                return
-            try:
-                callback(WatchEvent("arrived" if arrived else "removed", event.VendorID, event.ProductID,
-                                    event.UsagePage, event.Usage, event.InputReportByteLength,
-                                    event.OutputReportByteLength, event.Path.decode("utf-8", "replace")))
-            except BaseException:  # noqa: B036 - nothing may unwind into the library
-                traceback.print_exc(file=sys.stderr)
-
-        # Kept for the process's life: a callback still running when stop()
-        # gave up waiting (806) must find its thunk.
-        from .library import _keep
-        self._thunk = _keep(_Callback(trampoline))
+        self._lock = threading.Lock()
+        self._calling = 0                      # callbacks running now
+        self._thunk: Any = _Callback(self._trampoline)
         watch_id = ctypes.c_int32(0)
-        status = self._dll.StartDeviceWatch(vendor_id, PRESENT if present else 0, self._thunk, None,
+        status = self._dll.StartDeviceWatch(vendor, PRESENT if present else 0, self._thunk, None,
                                             ctypes.byref(watch_id))
         if status != StatusCode.OK:
+            self._release()
             raise JuxhidError("StartDeviceWatch", status)
         self._id = watch_id.value
+
+    def _trampoline(self, event_pointer: "ctypes._Pointer[_Event]", _context: Optional[int]) -> None:
+        with self._lock:
+            self._calling += 1
+            event = event_pointer.contents
+            callback = self._arrived if event.Kind == ARRIVED else self._removed
+        try:
+            if callback is not None:
+                callback(_event(event))
+        except BaseException:  # noqa: B036 - nothing may unwind into the library
+            traceback.print_exc(file=sys.stderr)
+        finally:
+            with self._lock:
+                self._calling -= 1
 
     @property
     def running(self) -> bool:
@@ -119,15 +153,31 @@ class Watch:
         """Stops the watch: no callback starts after this returns. Harmless
         when stopped. JuxhidError(806) when a callback still ran after about
         500 ms; it is then the watch's last."""
-        if self._id is None:
-            return
-        watch_id, self._id = self._id, None
+        with self._lock:
+            if self._id is None:
+                return
+            watch_id, self._id = self._id, None
         status = self._dll.StopDeviceWatch(watch_id)
+        self._release()
+        if self._on_stopped is not None:
+            self._on_stopped(self)
         if status != StatusCode.OK:
             raise JuxhidError("StopDeviceWatch", status)
+
+    def _release(self) -> None:
+        """Lets go of the callables and, unless a callback still runs in it,
+        of the thunk."""
+        with self._lock:
+            self._arrived = self._removed = None
+            thunk, self._thunk = self._thunk, None
+            still_running = self._calling > 0
+        if still_running and thunk is not None:
+            with _LINGERING_LOCK:
+                _LINGERING.append(thunk)
 
     def __enter__(self) -> "Watch":
         return self
 
-    def __exit__(self, *exc_info: Any) -> None:
+    def __exit__(self, kind: Optional[Type[BaseException]], error: Optional[BaseException],
+                 trace: Optional[TracebackType]) -> None:
         self.stop()

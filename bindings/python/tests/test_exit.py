@@ -33,6 +33,23 @@ _SCRIPT = textwrap.dedent("""
     # ... and the script ends without closing anything.
 """ % VENDOR)
 
+# A watch left running: atexit runs its hooks last registered first, so the
+# script's own hook, registered before the package's, sees what the package's
+# did.
+_WATCH_SCRIPT = textwrap.dedent("""
+    import atexit
+
+    def report():
+        print("running" if watch.running else "stopped")
+
+    atexit.register(report)
+    import juxhid
+
+    lib = juxhid.Library(sim=True)
+    watch = lib.watch(%d, on_arrived=print, on_removed=print)
+    # ... and the script ends without stopping it.
+""" % VENDOR)
+
 # The script exits in well under a second once closed; the bound allows for a
 # busy machine. Without the exit hook it never ended.
 EXIT_LIMIT = 10.0
@@ -56,6 +73,15 @@ class InterpreterExit(unittest.TestCase):
             took = time.monotonic() - started
         self.assertEqual((result.returncode, result.stdout), (0, "streaming\n"), result.stderr)
         self.assertLess(took, EXIT_LIMIT, result.stderr)
+
+    def test_a_watch_left_running_is_stopped_at_exit(self):
+        with tempfile.TemporaryDirectory() as folder:
+            script = os.path.join(folder, "forgets_to_stop.py")
+            with open(script, "w") as file:
+                file.write(_WATCH_SCRIPT)
+            result = subprocess.run([sys.executable, script], capture_output=True, text=True,
+                                    timeout=EXIT_LIMIT + 10)
+        self.assertEqual((result.returncode, result.stdout), (0, "stopped\n"), result.stderr)
 
 
 if __name__ == "__main__":

@@ -13,6 +13,11 @@ import juxhid
 _USER_CODE = """
 import juxhid
 
+
+def arrived(event: juxhid.WatchEvent) -> None:
+    path: str = event.path
+
+
 with juxhid.Library(sim=True) as lib:
     device: int = lib.sim.attach(0x1A2B, 1, input_length=9, output_length=9)
     devices = lib.list_devices(0x1A2B)
@@ -22,6 +27,8 @@ with juxhid.Library(sim=True) as lib:
     report = lib.read_data(0)
     if report is not None:
         length: int = len(report)
+    with lib.watch(0x1A2B, on_arrived=arrived, present=True) as watch:
+        running: bool = watch.running
 """
 
 

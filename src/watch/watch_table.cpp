@@ -24,8 +24,13 @@ struct Table {
     bool reserved[JUXHID_MAX_WATCHES] = {};
     int32_t turn = 0;
     // Unloading the library (or the process ending) stops the watches the
-    // host left running: their threads run this library's code.
-    ~Table() { stopEveryWatch(); }
+    // host left running: their threads run this library's code, to their
+    // very last instruction, so a stopped thread is also joined before the
+    // code goes (where threads hold the library loaded, that returns at once).
+    ~Table() {
+        stopEveryWatch();
+        juxhid::platform::threadWaitForAll(kStopWaitMs);
+    }
 };
 
 // Built when the library loads, before any call can reach it; gone when it unloads.

@@ -3,6 +3,7 @@
 // (Ctrl-C, or SIGTERM as `timeout` and service managers send: both end it the
 // same way, with the summary and exit 0).
 #include <chrono>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -18,9 +19,13 @@
 namespace juxhid::tool {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The signal may land on any of the process's threads (the library's, or
+// the simulated feeder's that raises it), so the flag is a lock-free atomic,
+// which a handler may set and another thread read.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onInterrupt(int) { g_interrupted = 1; }
+extern "C" void onInterrupt(int) { g_interrupted.store(true); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // goes, as the library's device watch reports it, until Ctrl-C or SIGTERM.
 // Lines are printed by the watch's thread, each in one call and flushed, so
 // a reader of a pipe sees each event when it happens.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,9 +19,13 @@
 namespace juxhid::tool {
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
+// The signal may land on any of the process's threads (the library's, or
+// the simulated feeder's that raises it), so the flag is a lock-free atomic,
+// which a handler may set and another thread read.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void onStopSignal(int) { g_stop = 1; }
+extern "C" void onStopSignal(int) { g_stop.store(true); }
 
 // A JSON string: quotes, backslashes and control characters escaped.
 std::string jsonString(const char* text) {

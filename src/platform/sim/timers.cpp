@@ -80,6 +80,12 @@ void timerShutdown() {
 
 namespace juxhid::sim {
 
-void releaseTimers() { releaseProcessObject(platform::instance); }
+// The timer thread takes the pending table's lock after every routine, so
+// the service is stopped (its thread joined) before the table goes; after
+// the library's unload it is stopped already and this returns at once.
+void releaseTimers() {
+    os::timerShutdown();
+    releaseProcessObject(platform::instance);
+}
 
 }  // namespace juxhid::sim

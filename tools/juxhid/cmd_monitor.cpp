@@ -2,8 +2,8 @@
 // the library's callbacks, until the device is unplugged or the user stops it
 // (Ctrl-C, or SIGTERM as `timeout` and service managers send: both end it the
 // same way, with the summary and exit 0).
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <thread>

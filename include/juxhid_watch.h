@@ -46,8 +46,10 @@ typedef struct JuxhidWatchEvent {
 } JuxhidWatchEvent;
 
 /* Called on the watch's thread, one event at a time, with the context given
- * to StartDeviceWatch. It may call StopDeviceWatch (its own watch included)
- * and the simulated bus's functions; not the thirteen functions. */
+ * to StartDeviceWatch. It may call StartDeviceWatch, StopDeviceWatch (its
+ * own watch included), the simulated bus's functions, and the thirteen
+ * functions as any host thread may, except EnumerateJUX: listing must not run
+ * beside other calls, so a host lists from its own thread when told to. */
 typedef void(JUXHID_CALL *JuxhidWatchCallback)(const JuxhidWatchEvent *event, void *context);
 
 /* Starts watching the interfaces whose vendor id equals `vendorId` (a value

@@ -163,10 +163,11 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms);
 
 void deviceWatchClose(DeviceWatch* watch);
 
-// The watch core hands over how to stop every watch, so that a library that
-// also holds the device table can stop them at unload before it waits for
-// every thread it started. Backends whose library has no such unload keep
-// nothing.
+// The watch core hands over how to stop every watch, so that the library's
+// unload stops the watches the host left running and joins their threads
+// before the code goes: the simulated library in the unload that joins every
+// thread it started, the Linux watch library in an unload of its own. Where
+// each thread holds the library loaded (Windows) nothing needs keeping.
 using StopEveryWatch = void (*)();
 void deviceWatchesStopAtUnload(StopEveryWatch stopEveryWatch);
 

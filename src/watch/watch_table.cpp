@@ -23,14 +23,10 @@ struct Table {
     Watch* slots[JUXHID_MAX_WATCHES] = {};
     bool reserved[JUXHID_MAX_WATCHES] = {};
     int32_t turn = 0;
-    // Unloading the library (or the process ending) stops the watches the
-    // host left running: their threads run this library's code, to their
-    // very last instruction, so a stopped thread is also joined before the
-    // code goes (where threads hold the library loaded, that returns at once).
-    ~Table() {
-        stopEveryWatch();
-        juxhid::platform::threadWaitForAll(kStopWaitMs);
-    }
+    // No destructor: the watches the host left running are stopped by the
+    // library's own unload (see deviceWatchesStopAtUnload), which must come
+    // before the code goes and must not run before the unload that joins
+    // the library's other threads.
 };
 
 // Built when the library loads, before any call can reach it; gone when it unloads.

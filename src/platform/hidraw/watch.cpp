@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -224,9 +225,24 @@ int32_t deviceWatchNext(DeviceWatch* watch, DeviceChange* change, uint32_t ms) {
     }
 }
 
-// libjuxhid_watch.so holds no device table and has no unload of its own
-// beyond its watches' table, which stops them.
-void deviceWatchesStopAtUnload(StopEveryWatch) {}
+namespace {
+
+std::atomic<StopEveryWatch> g_stopEveryWatch{nullptr};
+constexpr uint32_t kUnloadJoinMs = 500;
+
+// libjuxhid_watch.so's unload: every thread it has is a watch's, and each
+// runs this library's code to its last instruction, so the watches are
+// stopped and their threads joined before the code goes.
+__attribute__((destructor)) void stopWatchesAtUnload() {
+    const StopEveryWatch stop = g_stopEveryWatch.load();
+    if (stop == nullptr) return;
+    stop();
+    threadWaitForAll(kUnloadJoinMs);
+}
+
+}  // namespace
+
+void deviceWatchesStopAtUnload(StopEveryWatch stopEveryWatch) { g_stopEveryWatch.store(stopEveryWatch); }
 
 void deviceWatchClose(DeviceWatch* watch) {
     if (watch == nullptr) return;

@@ -1,0 +1,45 @@
+// The process's counters on Linux: its CPU clock, and each thread's status
+// file under /proc/self/task.
+#include <dirent.h>
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "support/process_cost.h"
+#include "support/process_cost_parse.h"
+
+namespace juxhid::bench {
+namespace {
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+ProcessCost sampleProcessCost() {
+    ProcessCost cost;
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    cost.cpuNs = static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000ULL + static_cast<uint64_t>(cpu.tv_nsec);
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return cost;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        cost.wakeups += contextSwitchesInStatus(fileText(std::string("/proc/self/task/") + entry->d_name + "/status"));
+        ++cost.threads;
+    }
+    closedir(tasks);
+    cost.wakeupsKnown = true;
+    return cost;
+}
+
+ProcessCost sampleWineServerCost() { return {}; }
+
+std::string processCostSource() { return "/proc/self/task"; }
+
+}  // namespace juxhid::bench

@@ -1,0 +1,105 @@
+// The process's counters on Windows: its CPU time from GetProcessTimes and,
+// under Wine, the kernel's per-thread counters of the Linux process that
+// Wine runs it in, read through the Z: drive (Wine's view of the root). A
+// Windows program cannot learn its Linux process ID, and /proc/self seen
+// through Wine names the Wine server, so the process is found by its command
+// name: the executable's file name, which Wine gives the Linux process.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/process_cost.h"
+#include "support/process_cost_parse.h"
+
+namespace juxhid::bench {
+namespace {
+
+constexpr size_t kCommandNameLength = 15;  // the kernel keeps no more of it
+
+std::string fileText(const std::string& path) {
+    std::string text;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return text;
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    std::fclose(file);
+    return text;
+}
+
+uint64_t ns(const FILETIME& time) {
+    return ((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) * 100;
+}
+
+std::string ownCommandName() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name(path);
+    const size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    return name.substr(0, kCommandNameLength);
+}
+
+template <typename Visit>
+void forEachEntry(const std::string& directory, Visit visit) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (found.cFileName[0] != '.') visit(std::string(found.cFileName));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Z:\proc\PID of this process, found once; empty when not under Wine.
+const std::string& ownProcDirectory() {
+    static const std::string directory = [] {
+        std::string match;
+        const std::string wanted = ownCommandName() + "\n";
+        forEachEntry("Z:\\proc", [&](const std::string& entry) {
+            if (match.empty() && entry.find_first_not_of("0123456789") == std::string::npos &&
+                fileText("Z:\\proc\\" + entry + "\\comm") == wanted)
+                match = "Z:\\proc\\" + entry;
+        });
+        return match;
+    }();
+    return directory;
+}
+
+ProcessCost tasksCost(const std::string& procDirectory) {
+    ProcessCost cost;
+    if (procDirectory.empty()) return cost;
+    forEachEntry(procDirectory + "\\task", [&](const std::string& task) {
+        const std::string taskDirectory = procDirectory + "\\task\\" + task;
+        cost.wakeups += contextSwitchesInStatus(fileText(taskDirectory + "\\status"));
+        cost.cpuNs += cpuNsInSchedstat(fileText(taskDirectory + "\\schedstat"));
+        ++cost.threads;
+    });
+    cost.wakeupsKnown = cost.threads > 0;
+    return cost;
+}
+
+}  // namespace
+
+// Under Wine the threads' scheduler counters give CPU time to the
+// nanosecond, where GetProcessTimes counts whole 10 ms ticks.
+ProcessCost sampleProcessCost() {
+    ProcessCost cost = tasksCost(ownProcDirectory());
+    FILETIME created, exited, kernel, user;
+    if (cost.cpuNs == 0 && GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        cost.cpuNs = ns(kernel) + ns(user);
+    return cost;
+}
+
+ProcessCost sampleWineServerCost() {
+    // /proc/self seen through Wine is the server's own directory.
+    return tasksCost("Z:\\proc\\self");
+}
+
+std::string processCostSource() {
+    return ownProcDirectory().empty() ? "GetProcessTimes (no /proc: not under Wine)"
+                                      : "" + ownProcDirectory() + "\\task (Linux counters through Wine)";
+}
+
+}  // namespace juxhid::bench

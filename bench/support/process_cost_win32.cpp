@@ -89,12 +89,16 @@ ProcessCost sampleProcessCost() {
     FILETIME created, exited, kernel, user;
     if (cost.cpuNs == 0 && GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
         cost.cpuNs = ns(kernel) + ns(user);
+    // The threads' counters are read one by one during the walk itself.
+    cost.cpuNsAtStart = cost.cpuNs;
     return cost;
 }
 
 ProcessCost sampleWineServerCost() {
     // /proc/self seen through Wine is the server's own directory.
-    return tasksCost("Z:\\proc\\self");
+    ProcessCost cost = tasksCost("Z:\\proc\\self");
+    cost.cpuNsAtStart = cost.cpuNs;
+    return cost;
 }
 
 std::string processCostSource() {

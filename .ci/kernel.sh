@@ -107,8 +107,6 @@ done
 [ "$measure" = off ] || echo "$measure" >"$root/juxhid/measure"
 # A full measuring boot measures an undisturbed guest: the scenarios ran in the stage already.
 [ "$measure" = full ] && touch "$root/juxhid/skip-tests"
-# The guest has no clock of its own worth the name: the sheet's date is the host's.
-date -u +%s >"$root/juxhid/host-time"
 (cd "$root" && find . -print0 | cpio --null -o -H newc -R 0:0 --quiet | gzip -6) >"$root.cpio.gz"
 trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
 echo "   initramfs $(($(stat -c %s "$root.cpio.gz") / 1024)) KiB"
@@ -133,8 +131,9 @@ qemu_seconds=$(awk -v s="$boot_start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1
 
 echo
 echo "== kernel stage summary"
-init_at=$(grep -a -o '/init started [0-9.]*' "$log" | awk '{ print $3 }' | tail -1)
-tests_took=$(grep -a -o 'tests took [0-9.]*' "$log" | awk '{ print $3 }' | tail -1)
+# A full measuring boot runs no scenarios: a line may well be missing.
+init_at=$(grep -a -o '/init started [0-9.]*' "$log" | awk '{ print $3 }' | tail -1 || true)
+tests_took=$(grep -a -o 'tests took [0-9.]*' "$log" | awk '{ print $3 }' | tail -1 || true)
 if [ -n "$init_at" ] && [ -n "$tests_took" ]; then
   echo "   boot: /init started ${init_at} s after the kernel (guest clock); booting and powering off took" \
     "$(awk -v q="$qemu_seconds" -v t="$tests_took" 'BEGIN { printf "%.1f", q - t }') s of qemu's $qemu_seconds s"
@@ -144,13 +143,15 @@ grep -a -E '^\[  PASSED  \]|^\[       OK \]|^\[  FAILED  \] [A-Za-z]+\.|^\[ kern
 grep -a -o 'JUXHID-GUEST: measuring .*' "$log" | tr -d '\r' | sed 's/^JUXHID-GUEST: /   /' || true
 if [ -n "$figures" ]; then
   tr -d '\r' <"$log" | awk '/^JUXHID-FIGURES-END$/ { inside = 0 } inside { print } /^JUXHID-FIGURES-BEGIN$/ { inside = 1 }' >"$figures"
-  # The sheet's load is this machine's (what the guest's threads compete
-  # with); the guest's own stays in its context.
+  # The sheet's date and load are this machine's: the guest's clock is
+  # whatever its emulated clock chip said at boot, and its load is only its
+  # own (kept in the sheet's context).
   if [ -s "$figures" ] && { ! command -v python3 >/dev/null || python3 - "$figures" <<'EOF'; }; then
-import json, sys
+import json, sys, time
 with open(sys.argv[1]) as f:
     sheet = json.load(f)
 sheet["context"]["guest load"] = sheet["load"]
+sheet["date"] = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
 with open("/proc/loadavg") as f:
     sheet["load"] = " ".join(f.read().split()[:3])
 with open(sys.argv[1], "w") as f:

@@ -56,11 +56,15 @@ double usOf(uint64_t ns) { return static_cast<double>(ns) / 1e3; }
 
 class Pass {
 public:
-    Pass(DeviceSide& devices, const Lengths& lengths) : devices_(devices), lengths_(lengths) {}
+    Pass(DeviceSide& devices, const Lengths& lengths, const char* mode)
+        : devices_(devices), lengths_(lengths), mode_(mode) {}
 
     bool run() {
         context_.emplace_back("guest", "qemu, software emulation (no KVM), " +
                                            std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " CPU");
+        context_.emplace_back("mode", mode_ + (": reports per run " + std::to_string(lengths_.lowRounds) + " at 1,000/s, " +
+                                               std::to_string(lengths_.highRounds) + " towards 24,000/s, " +
+                                               std::to_string(lengths_.scalingRounds) + " per interface when scaling"));
         context_.emplace_back("idle window", std::to_string(lengths_.idleWindow.count() / 1000) + " s");
         context_.emplace_back("ReadData pause when nothing is unread", "1 ms");
         context_.emplace_back("counters", processCostSource());
@@ -194,6 +198,7 @@ private:
 
     DeviceSide& devices_;
     Lengths lengths_;
+    std::string mode_;
     std::vector<std::pair<std::string, std::string>> context_;
     std::vector<Figure> figures_;
     std::vector<std::string> nodes_;
@@ -219,7 +224,7 @@ int main(int argc, char** argv) {
     // Before any thread: the device side is a copy of this process.
     DeviceSide devices;
     if (!devices.started()) return 1;
-    Pass pass(devices, full ? kFull : kShort);
+    Pass pass(devices, full ? kFull : kShort, full ? "full" : "short");
     const bool ok = pass.run();
     pass.sheet().print(stdout);
     if (!json.empty() && !pass.sheet().writeJson(json)) {

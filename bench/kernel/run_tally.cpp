@@ -21,11 +21,13 @@ void RunTally::record(const uint8_t* payload, uint64_t arrivedNs) {
     const uint32_t device = payload[kDeviceByte];
     if (stamp.run != run_ || device >= devices_.size()) return;
     DeviceRecord& record = *devices_[device];
-    record.latencies.add(arrivedNs > stamp.deliveredNs ? arrivedNs - stamp.deliveredNs : 0);
-    // A repeated last report (a wake-up that found nothing newer) must not
-    // count the device twice.
+    // A report handed out again (a wake-up that found nothing newer) is no
+    // new arrival: it adds no latency and does not finish its device twice.
+    const uint64_t outOfOrderBefore = record.sequence.outOfOrder();
     const bool finishedBefore = record.sequence.reached(perDevice_);
     record.sequence.see(stamp.sequence);
+    if (record.sequence.outOfOrder() != outOfOrderBefore) return;
+    record.latencies.add(arrivedNs > stamp.deliveredNs ? arrivedNs - stamp.deliveredNs : 0);
     if (finishedBefore || !record.sequence.reached(perDevice_)) return;
     std::lock_guard<std::mutex> hold(mutex_);
     ++finished_;

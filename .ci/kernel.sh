@@ -14,8 +14,8 @@
 #   JUXHID_KERNEL_TIMEOUT  seconds the guest may run (default: 300)
 #   JUXHID_KERNEL_FILTER   a GoogleTest filter for the scenarios (default: all)
 #   JUXHID_JOBS            parallel build jobs (default: 2)
-#   JUXHID_KERNEL_MEASURE  short (default: about 40 s in the guest), full (the
-#                          scenarios skipped, about 5 minutes), or off
+#   JUXHID_KERNEL_MEASURE  short (default: 30-50 s in the guest), full (the
+#                          scenarios skipped, about 7 minutes), or off
 #   JUXHID_KERNEL_FIGURES  where to write the measuring pass's sheet (JSON)
 #   JUXHID_KERNEL_SMP      virtual CPUs of the guest (default: 1)
 #
@@ -174,4 +174,4 @@ if grep -aq 'JUXHID-GUEST: RESULT 0' "$log"; then
 fi
 result=$(grep -a -o 'JUXHID-GUEST: RESULT [0-9]*' "$log" | tail -1)
 [ -n "$result" ] || fail "the guest ended without a result (qemu exit status $qemu_status); its console is above"
-fail "the scenarios in the guest failed (${result#JUXHID-GUEST: }); see the failures above"
+fail "the scenarios or the measuring pass in the guest failed (${result#JUXHID-GUEST: }); see the failures above"

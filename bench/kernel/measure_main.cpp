@@ -177,7 +177,7 @@ private:
             CallbackConsumer all(indices_, nothing);
             if (!all.ok()) fail("25 interfaces could not be opened with callbacks");
             addIdle("idle, 25 interfaces open, callbacks set", measureIdle(lengths_.idleWindow), baseline,
-                    "each interface's callback worker looks for a stop every 50 ms (20/s), by design");
+                    "each interface's callback worker sleeps until a report, the unplug or a close wakes it");
         }
         Opening one({indices_[0]});
         uint8_t report[64] = {};
@@ -193,7 +193,7 @@ private:
         CallbackConsumer one({indices_[0]}, nothing);
         if (!one.ok() || !devices_.unplug(0)) fail("the unplug could not be staged");
         addIdle("idle, 1 interface after an unhandled unplug", measureIdle(lengths_.idleWindow), baseline,
-                "data callback set, no error callback");
+                "data callback set, no error callback: the worker sleeps until one is set or the interface is closed");
     }
 
     DeviceSide& devices_;

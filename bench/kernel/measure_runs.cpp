@@ -1,7 +1,6 @@
 #include "kernel/measure_runs.h"
 
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -11,12 +10,6 @@
 
 namespace juxhid::bench::kernel {
 namespace {
-
-uint64_t processCpuNs() {
-    timespec cpu{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-    return static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000ULL + static_cast<uint64_t>(cpu.tv_nsec);
-}
 
 // Long enough for every reader to be back in its blocking call before the
 // first report, and for an opening's own start-up to pass.
@@ -82,11 +75,7 @@ RunFigures measureRun(DeviceSide& devices, const std::vector<std::string>& nodes
 
 IdleFigures measureIdle(std::chrono::milliseconds window) {
     std::this_thread::sleep_for(kSettle);
-    // The sample reads the CPU clock before its walk through /proc, which
-    // in an emulated guest costs milliseconds: the clock is read again
-    // after it, so the window holds only the idle time.
-    ProcessCost before = sampleProcessCost();
-    before.cpuNs = processCpuNs();
+    const ProcessCost before = sampleProcessCost();
     const uint64_t start = monotonicNs();
     std::this_thread::sleep_for(window);
     const ProcessCost after = sampleProcessCost();

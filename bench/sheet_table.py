@@ -23,22 +23,50 @@ def number(value):
     return "%.3g" % value
 
 
+DELIVERY_COUNTS = ("arrived", "lost", "in order")
+
+
+def folded(figures):
+    """The figures with each run's delivery counts ("RUN: arrived", "RUN: lost",
+    "RUN: in order") folded into one row, which a table of dozens of runs needs."""
+    rows, runs = [], {}
+    for figure in figures:
+        run, _, count = figure.get("name", "").rpartition(": ")
+        if figure.get("section") == "Delivery" and count in DELIVERY_COUNTS:
+            if run not in runs:
+                runs[run] = {"section": "Delivery", "name": run, "value": None, "unit": "", "floor": None,
+                             "note": "", "counts": {}}
+                rows.append(runs[run])
+            runs[run]["counts"][count] = figure.get("value")
+            if count == "arrived" and figure.get("note"):
+                runs[run]["note"] = figure["note"]
+            continue
+        rows.append(figure)
+    return rows
+
+
+def result(figure):
+    if "counts" in figure:
+        return ", ".join("%s %s" % (name, number(figure["counts"][name]))
+                         for name in DELIVERY_COUNTS if name in figure["counts"])
+    return "%s %s" % (number(figure.get("value")), figure.get("unit", ""))
+
+
 def table(sheet):
     context = ", ".join("%s %s" % item for item in sheet.get("context", {}).items())
     lines = ["%s: %s, load average %s%s" % (sheet.get("platform", "?"), sheet.get("date", "?"),
                                              sheet.get("load", "?"), "; " + context if context else ""),
              "", "| Figure | Result | Floor | Ratio | |", "|---|---|---|---|---|"]
     section = None
-    for figure in sheet.get("figures", []):
+    for figure in folded(sheet.get("figures", [])):
         if figure.get("section") != section:
             section = figure.get("section")
             lines.append("| **%s** | | | | |" % section)
         floor = figure.get("floor")
         value = figure.get("value")
         ratio = "%.2fx" % (value / floor) if floor and value is not None else ""
-        unit = figure.get("unit", "")
-        lines.append("| %s | %s %s | %s | %s | %s |" % (
-            figure.get("name", ""), number(value), unit, number(floor) if floor is not None else "", ratio,
+        lines.append("| %s | %s | %s | %s | %s |" % (
+            figure.get("name", ""), result(figure), number(floor) if floor is not None else "", ratio,
             figure.get("note", "").replace("|", "/")))
     return "\n".join(lines) + "\n"
 

@@ -82,13 +82,21 @@ class SheetTable(unittest.TestCase):
             {"section": "Callback latency", "name": "callback at 1,000/s, p99", "value": 450.0, "unit": "us",
              "floor": 300.0, "note": ""},
             {"section": "Idle cost", "name": "idle, 25 interfaces open: wake-ups", "value": 0.0,
-             "unit": "wake-ups/s", "floor": None, "note": "a | b"}]})
+             "unit": "wake-ups/s", "floor": None, "note": "a | b"},
+            {"section": "Delivery", "name": "callback at 1,000/s: arrived", "value": 990, "unit": "reports",
+             "floor": None, "note": "of 1000 sent"},
+            {"section": "Delivery", "name": "callback at 1,000/s: lost", "value": 10, "unit": "reports",
+             "floor": None, "note": ""},
+            {"section": "Delivery", "name": "callback at 1,000/s: in order", "value": 990, "unit": "reports",
+             "floor": None, "note": ""}]})
         lines = text.splitlines()
-        self.assertEqual(sum(1 for line in lines if line.startswith("| **")), 2)
+        self.assertEqual(sum(1 for line in lines if line.startswith("| **")), 3)
         self.assertIn("| callback at 1,000/s, p50 | 150 us | 100 | 1.50x | floor: a bare read() |", lines)
         self.assertIn("| callback at 1,000/s, p99 | 450 us | 300 | 1.50x |  |", lines)
         # No floor, no ratio; a note cannot break the table's columns.
         self.assertIn("| idle, 25 interfaces open: wake-ups | 0 wake-ups/s |  |  | a / b |", lines)
+        # A run's delivery counts make one row.
+        self.assertIn("| callback at 1,000/s | arrived 990, lost 10, in order 990 |  |  | of 1000 sent |", lines)
 
 
 if __name__ == "__main__":

@@ -55,7 +55,7 @@ struct Settings {
     double idleSeconds;
     double tailSeconds;
 };
-const Settings kShort{1, {100}, 2, {5}, 100, 1, 2, 5};
+const Settings kShort{0.5, {100}, 1, {5}, 100, 0.5, 1.5, 3};
 const Settings kFull{5, {100, 250, 500, 2000}, 3, {5, 10, 25}, 1000, 1, 10, 30};
 // Sustained: nothing lost, the device side kept the rate within 5%, and no
 // backlog: the slowest of a hundred reports came within this.
@@ -238,7 +238,7 @@ Run streamRun(Way way, size_t places, double rate, double seconds, double tailSe
     g_arrivals = nullptr;
     run.totals = arrivals.finish(run.count);
     run.ok = run.ok && run.totals.received > 0;
-    Sleep(500);  // what the closed handles left queued in Wine's drivers is dropped
+    Sleep(300);  // what the closed handles left queued in Wine's drivers is dropped
     std::printf("  %s, %zu device(s) at %.0f/s asked, %.0f/s reached: %llu arrived, %llu lost\n",
                 way == Way::Bare ? "bare readers" : way == Way::Callback ? "callback" : "ReadData", places, rate,
                 run.reached, static_cast<unsigned long long>(run.totals.received),
@@ -371,6 +371,18 @@ void measureIdle(FigureSheet& sheet, const Settings& settings, size_t devices, C
             "no reports; each interface's callback worker looks for a stop every 50 ms, so 20 wake-ups/s "
             "per interface is the design's least");
     closeInterfaces(devices);
+
+    // Not the library: as many bare readers blocked in their reads, to tell
+    // what Wine costs for a handle waiting in ReadFile from what the library adds.
+    Arrivals none(devices, 1, 0, g_offset);
+    BareReaders bare;
+    std::vector<std::string> paths;
+    for (size_t place = 0; place < devices; ++place) paths.push_back(g_devices[place].path);
+    if (!bare.start(paths, kQueue, &none)) return;
+    Sleep(500);
+    addIdle(sheet, "idle, " + std::to_string(devices) + " bare readers blocked", idleFor(settings.idleSeconds),
+            *baseline, "no library: a thread per device in ReadFile on its own handle, for comparison");
+    bare.stop();
 }
 
 bool sustained(const Run& run) {

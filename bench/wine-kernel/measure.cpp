@@ -239,8 +239,9 @@ Run streamRun(Way way, size_t places, double rate, double seconds, double tailSe
     run.totals = arrivals.finish(run.count);
     run.ok = run.ok && run.totals.received > 0;
     Sleep(300);  // what the closed handles left queued in Wine's drivers is dropped
-    std::printf("  %s, %zu device(s) at %.0f/s asked, %.0f/s reached: %llu arrived, %llu lost\n",
-                way == Way::Bare ? "bare readers" : way == Way::Callback ? "callback" : "ReadData", places, rate,
+    static const int64_t firstRunNs = localNowNs();
+    std::printf("  [%5.1f s] %s, %zu device(s) at %.0f/s asked, %.0f/s reached: %llu arrived, %llu lost\n",
+                static_cast<double>(localNowNs() - firstRunNs) / 1e9, way == Way::Bare ? "bare readers" : way == Way::Callback ? "callback" : "ReadData", places, rate,
                 run.reached, static_cast<unsigned long long>(run.totals.received),
                 static_cast<unsigned long long>(run.totals.lost));
     std::fflush(stdout);

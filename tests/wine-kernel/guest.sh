@@ -10,7 +10,7 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root GTEST_COLOR=no
 export WINEPREFIX=/tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 port=7777
 measure_port=7778
-mode=$(cat measure 2>/dev/null || echo short)
+mode=$(cat /run/juxhid/measure 2>/dev/null || echo short)
 # Each device Wine finds at its start costs it seconds under emulation: the
 # short pass plays 5, the full one as many as the library lists (25).
 measure_devices=5

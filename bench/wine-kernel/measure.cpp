@@ -55,7 +55,7 @@ struct Settings {
     double idleSeconds;
     double tailSeconds;
 };
-const Settings kShort{0.5, {25}, 2, {5}, 100, 0.5, 1.5, 3};
+const Settings kShort{0.5, {25}, 2, {5}, 100, 0.5, 1, 2};
 const Settings kFull{5, {25, 50, 100, 250, 500}, 3, {5, 10, 25}, 1000, 1, 10, 30};
 // Sustained: nothing lost, the device side kept the rate within 5%, and no
 // backlog: the slowest of a hundred reports came within this.

@@ -151,7 +151,8 @@ qemu_seconds=$(awk -v s="$boot_start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1
 
 echo
 echo "== wine-kernel stage summary"
-value() { grep -a -o "$1 [0-9.]*" "$log" | awk '{ print $NF }' | tail -1; }
+# A line missing from the log (a full pass runs no scenarios) gives nothing, not a failure.
+value() { grep -a -o "$1 [0-9.]*" "$log" | awk '{ print $NF }' | tail -1 || true; }
 init_at=$(value '/init started')
 wine_at=$(value 'Wine started at')
 program_at=$(value 'program started at')

@@ -38,6 +38,14 @@ inline ClockOffset offsetFromExchanges(const std::vector<ClockExchange>& exchang
     return best;
 }
 
+// Of two estimates, the one whose round trip was shorter (the clocks were
+// checked not to drift apart over a run: the later estimate may replace an
+// earlier one taken while the guest was busy).
+inline ClockOffset betterOffset(const ClockOffset& held, const ClockOffset& fresh) {
+    if (!fresh.known()) return held;
+    return !held.known() || fresh.rttNs < held.rttNs ? fresh : held;
+}
+
 // A counter's ticks in nanoseconds, without the overflow of ticks * 1e9.
 inline int64_t ticksToNs(int64_t ticks, int64_t frequency) {
     return ticks / frequency * 1'000'000'000 + ticks % frequency * 1'000'000'000 / frequency;

@@ -38,6 +38,7 @@ constexpr uint16_t kVendor = 0x1A2C;  // the devices the device side plays for t
 constexpr uint16_t kFirstProduct = 0x0100;
 constexpr uint32_t kQueue = 512;  // what the library asks of the driver for its reading handle
 constexpr int kCalibrationExchanges = 40;
+constexpr int kRecalibrationExchanges = 15;  // before each run
 
 // Under software emulation the guest's one CPU carries the device side,
 // Wine's stack and the program, and falls behind well below 1,000 reports/s:
@@ -202,9 +203,12 @@ void closeInterfaces(size_t places) {
     for (size_t place = 0; place < places; ++place) api.close(g_devices[place].row);
 }
 
+ClockOffset calibrate(int exchanges = kCalibrationExchanges);
+
 Run streamRun(Way way, size_t places, double rate, double seconds, double tailSeconds) {
     static uint8_t runNumber = 0;
     ++runNumber;
+    g_offset = betterOffset(g_offset, calibrate(kRecalibrationExchanges));
     Run run;
     run.asked = rate;
     run.devices = places;
@@ -240,8 +244,10 @@ Run streamRun(Way way, size_t places, double rate, double seconds, double tailSe
     run.ok = run.ok && run.totals.received > 0;
     Sleep(300);  // what the closed handles left queued in Wine's drivers is dropped
     static const int64_t firstRunNs = localNowNs();
-    std::printf("  [%5.1f s] %s, %zu device(s) at %.0f/s asked, %.0f/s reached: %llu arrived, %llu lost\n",
-                static_cast<double>(localNowNs() - firstRunNs) / 1e9, way == Way::Bare ? "bare readers" : way == Way::Callback ? "callback" : "ReadData", places, rate,
+    std::printf("  [%5.1f s] (offset %.1f us, round trip %.1f us) %s, %zu device(s) at %.0f/s asked, %.0f/s "
+                "reached: %llu arrived, %llu lost\n",
+                static_cast<double>(localNowNs() - firstRunNs) / 1e9, static_cast<double>(g_offset.offsetNs) / 1e3,
+                static_cast<double>(g_offset.rttNs) / 1e3, way == Way::Bare ? "bare readers" : way == Way::Callback ? "callback" : "ReadData", places, rate,
                 run.reached, static_cast<unsigned long long>(run.totals.received),
                 static_cast<unsigned long long>(run.totals.lost));
     std::fflush(stdout);
@@ -313,9 +319,9 @@ void addIdle(FigureSheet& sheet, const std::string& label, const CostDelta& idle
 
 // ---------------------------------------------------------------- setup
 
-ClockOffset calibrate() {
+ClockOffset calibrate(int count) {
     std::vector<ClockExchange> exchanges;
-    for (int at = 0; at < kCalibrationExchanges; ++at) {
+    for (int at = 0; at < count; ++at) {
         ClockExchange exchange;
         exchange.localBeforeNs = localNowNs();
         exchange.remoteNs = g_channel.clockNs();
@@ -497,10 +503,13 @@ int measure(const Settings& settings, size_t wanted, const std::string& sheetPat
     measureUnplugIdle(sheet, settings, baseline);
 
     const ClockOffset last = calibrate();
-    char drift[160];
-    std::snprintf(drift, sizeof drift, "offset at the end %.1f us (round trip %.1f us): %.1f ppm drift",
+    char drift[240];
+    std::snprintf(drift, sizeof drift,
+                  "offset at the end %.1f us (round trip %.1f us): %.1f ppm from the first; the runs used the "
+                  "shortest round trip found before each, last %.1f us (round trip %.1f us)",
                   static_cast<double>(last.offsetNs) / 1000.0, static_cast<double>(last.rttNs) / 1000.0,
-                  driftPpm(first, last, localNowNs() - startNs));
+                  driftPpm(first, last, localNowNs() - startNs), static_cast<double>(g_offset.offsetNs) / 1000.0,
+                  static_cast<double>(g_offset.rttNs) / 1000.0);
     sheet.setContext("clock drift", drift);
     sheet.print(stdout);
     std::fflush(stdout);

@@ -33,6 +33,10 @@ TEST(ClockOffset, TakesTheShortestRoundTripAndIgnoresBrokenOnes) {
         EXPECT_EQ(offset.offsetNs, test.offset) << test.what;
         EXPECT_EQ(offset.known(), test.rtt >= 0) << test.what;
     }
+    EXPECT_EQ(betterOffset(ClockOffset{}, ClockOffset{5, 300}).offsetNs, 5);
+    EXPECT_EQ(betterOffset(ClockOffset{5, 300}, ClockOffset{}).offsetNs, 5) << "an unknown one never replaces";
+    EXPECT_EQ(betterOffset(ClockOffset{5, 300}, ClockOffset{7, 200}).offsetNs, 7);
+    EXPECT_EQ(betterOffset(ClockOffset{5, 300}, ClockOffset{7, 300}).offsetNs, 5) << "a tie keeps the held one";
     const ClockOffset offset{-1000, 200};
     EXPECT_EQ(latencyNs(9500, 10'000, offset), -500) << "seen before its stamp";
     EXPECT_EQ(latencyNs(8000, 10'000, offset), 1000);

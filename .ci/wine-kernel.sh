@@ -9,13 +9,23 @@
 # guest (tests/wine-kernel/init, guest.sh) the prefix lies under a writable
 # overlay, systemd-udevd runs for Wine's bus driver, and the Windows program
 # orders devices from the device side over the loopback (see docs/windows.md).
+# After the scenarios, in the same Wine session, a measuring pass
+# (bench/wine-kernel) prints latency, CPU and idle-cost figures of the DLL on
+# Wine's stack beside a bare reader's and the idle process's; it asserts no
+# timing and fails the stage only when it could not measure.
 #
 #   JUXHID_WINE_KERNEL_WORK     stage directory: programs and prefix (default: build-wine-kernel)
-#   JUXHID_WINE_KERNEL_TIMEOUT  seconds the guest may run (default: 600)
+#   JUXHID_WINE_KERNEL_TIMEOUT  seconds the guest may run (default: 600; 1800 for a full pass)
 #   JUXHID_WINE_KERNEL_FILTER   a GoogleTest filter for the scenarios (default: all)
 #   JUXHID_KERNEL_BUILD         native build directory (default: build)
 #   JUXHID_WINDOWS64_BUILD      64-bit Windows build directory (default: build-win64)
 #   JUXHID_JOBS                 parallel build jobs (default: 2)
+#   JUXHID_WINE_KERNEL_MEASURE  short (default: briefly, after the scenarios),
+#                               full (the measuring pass alone, full length) or off
+#   JUXHID_WINE_KERNEL_FIGURES  where to copy the pass's sheet (JSON) on the host
+#
+# For the figures of the performance report:
+#   JUXHID_WINE_KERNEL_MEASURE=full JUXHID_WINE_KERNEL_FIGURES=/path/sheet.json bash .ci/wine-kernel.sh
 #
 # 32-bit: the 32-bit DLL runs only where wine32 is installed and runs; the
 # stage says in one line when it skips it. Runs as root (the guest's Wine
@@ -27,8 +37,10 @@ repo=$(pwd)
 native=${JUXHID_KERNEL_BUILD:-build}
 windows=${JUXHID_WINDOWS64_BUILD:-build-win64}
 work=$(realpath -m "${JUXHID_WINE_KERNEL_WORK:-build-wine-kernel}")
-limit=${JUXHID_WINE_KERNEL_TIMEOUT:-600}
+measure=${JUXHID_WINE_KERNEL_MEASURE:-short}
+limit=${JUXHID_WINE_KERNEL_TIMEOUT:-$([ "$measure" = full ] && echo 1800 || echo 600)}
 jobs=${JUXHID_JOBS:-2}
+figures=${JUXHID_WINE_KERNEL_FIGURES:+$(realpath -m "$JUXHID_WINE_KERNEL_FIGURES")}
 started=$SECONDS
 wine64=/usr/lib/wine/wine64
 
@@ -41,6 +53,8 @@ fail() {
 bash scripts/install-deps.sh --wine-kernel || fail "the packages this stage needs could not be installed"
 [ -x "$wine64" ] || fail "$wine64 is missing (package wine64)"
 [ -x /lib/systemd/systemd-udevd ] || fail "/lib/systemd/systemd-udevd is missing (package udev)"
+case "$measure" in short | full | off) ;; *) fail "JUXHID_WINE_KERNEL_MEASURE is short, full or off, not $measure" ;; esac
+[ -z "$figures" ] || [ "$measure" != off ] || fail "JUXHID_WINE_KERNEL_FIGURES needs the measuring pass"
 
 version=""
 for image in $(ls /boot/vmlinuz-* 2>/dev/null | sort -V); do
@@ -51,18 +65,24 @@ done
 
 echo "== building juxhid.dll and the Windows test program in $windows, the device side in $native"
 cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_BENCH=OFF >/dev/null
-cmake --build "$windows" -j"$jobs" --target juxhid wine_kernel_test
-cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null
+cmake --build "$windows" -j"$jobs" --target juxhid wine_kernel_test wine_kernel_measure
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUXHID_BUILD_TESTS=ON >/dev/null
 cmake --build "$native" -j"$jobs" --target wine_kernel_device_server
 
 guest=$work/guest
 mkdir -p "$guest"
-cp "$windows/src/platform/win32/juxhid.dll" "$windows/tests/wine-kernel/wine_kernel_test.exe" "$guest/"
+cp "$windows/src/platform/win32/juxhid.dll" "$windows/tests/wine-kernel/wine_kernel_test.exe" \
+  "$windows/tests/wine-kernel/measure/wine_kernel_measure.exe" "$guest/"
 strip --strip-debug -o "$guest/device_server" "$native/tests/wine-kernel/wine_kernel_device_server"
 cp tests/wine-kernel/guest.sh "$guest/guest.sh"
 rm -f "$guest/arguments"
 [ -n "${JUXHID_WINE_KERNEL_FILTER:-}" ] && echo "--gtest_filter=$JUXHID_WINE_KERNEL_FILTER" >"$guest/arguments"
+echo "$measure" >"$guest/measure"
+# The guest writes the pass's sheet here (a writable share of its own).
+results=$work/results
+rm -rf "$results"
+mkdir -p "$results"
 
 # The prefix: made once on the host (a first start in the guest takes a
 # minute under software emulation), with winebus told not to try SDL first,
@@ -122,14 +142,17 @@ timeout --kill-after=10 "$limit" qemu-system-x86_64 -m 2048 -smp 1 -nographic -n
   -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
   -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
   -fsdev local,id=juxhid,path="$guest",security_model=none,readonly=on,multidevs=remap \
-  -device virtio-9p-pci,fsdev=juxhid,mount_tag=juxhid </dev/null 2>&1 | tee "$log"
+  -device virtio-9p-pci,fsdev=juxhid,mount_tag=juxhid \
+  -fsdev local,id=juxout,path="$results",security_model=none,multidevs=remap \
+  -device virtio-9p-pci,fsdev=juxout,mount_tag=juxout </dev/null 2>&1 | tee "$log"
 qemu_status=${PIPESTATUS[0]}
 set -e
 qemu_seconds=$(awk -v s="$boot_start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
 
 echo
 echo "== wine-kernel stage summary"
-value() { grep -a -o "$1 [0-9.]*" "$log" | awk '{ print $NF }' | tail -1; }
+# A line missing from the log (a full pass runs no scenarios) gives nothing, not a failure.
+value() { grep -a -o "$1 [0-9.]*" "$log" | awk '{ print $NF }' | tail -1 || true; }
 init_at=$(value '/init started')
 wine_at=$(value 'Wine started at')
 program_at=$(value 'program started at')
@@ -139,6 +162,8 @@ tests_took=$(value 'tests took')
   echo "   Wine start: the program ran $(awk -v w="$wine_at" -v p="$program_at" 'BEGIN { printf "%.1f", p - w }') s" \
     "after wine64 was started (at ${wine_at} s)"
 [ -n "$tests_took" ] && echo "   scenarios: ${tests_took} s in the guest, Wine's start included"
+measure_took=$(value 'measuring took')
+[ -n "$measure_took" ] && echo "   measuring pass ($measure): ${measure_took} s in the guest"
 grep -a -E '^\[  PASSED  \]|^\[       OK \]|^\[  FAILED  \] [A-Za-z]+\.|^\[ wine     \]' "$log" | tr -d '\r' |
   sed 's/^/   /' || true
 if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
@@ -150,6 +175,12 @@ echo "   qemu ran $qemu_seconds s (host load average $load_before before, $(cut 
   "the whole stage took $((SECONDS - started)) s"
 if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
   fail "the guest did not finish within $limit s (JUXHID_WINE_KERNEL_TIMEOUT)"
+fi
+if [ -n "$figures" ]; then
+  [ -s "$results/sheet.json" ] || fail "the measuring pass wrote no sheet"
+  mkdir -p "$(dirname "$figures")"
+  cp "$results/sheet.json" "$figures"
+  echo "   figures: $figures"
 fi
 grep -aq 'JUXHID-GUEST: RESULT 0' "$log" && exit 0
 result=$(grep -a -o 'JUXHID-GUEST: RESULT [0-9]*' "$log" | tail -1)

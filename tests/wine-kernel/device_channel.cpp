@@ -94,6 +94,34 @@ std::vector<DeviceOutput> DeviceChannel::outputs(const std::string& name, size_t
     return got;
 }
 
+// The answer is awaited by yielding rather than blocking: a blocking
+// receive under Wine waits through its server, which stretched the round
+// trip (and so the clock offset's uncertainty) to a scheduler tick or more.
+int64_t DeviceChannel::clockNs() {
+    const std::string order = "clock\n";
+    if (::send(socket_, order.data(), static_cast<int>(order.size()), 0) != static_cast<int>(order.size())) return -1;
+    u_long nonBlocking = 1;
+    ioctlsocket(socket_, FIONBIO, &nonBlocking);
+    std::string answer;
+    for (int spins = 0; spins < 10'000'000; ++spins) {
+        char byte = 0;
+        const int got = ::recv(socket_, &byte, 1, 0);
+        if (got == 1 && byte == '\n') break;
+        if (got == 1) answer.push_back(byte);
+        else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) break;
+        else SwitchToThread();
+    }
+    nonBlocking = 0;
+    ioctlsocket(socket_, FIONBIO, &nonBlocking);
+    return answer.rfind("ok ", 0) == 0 ? std::atoll(answer.c_str() + 3) : -1;
+}
+
+double DeviceChannel::stream(const std::string& names, double rate, uint32_t count, uint8_t run) {
+    const std::string answer = ask("stream " + names + " " + std::to_string(rate) + " " + std::to_string(count) +
+                                   " " + std::to_string(run));
+    return answer.rfind("ok ", 0) == 0 ? std::atof(answer.c_str() + 3) : -1.0;
+}
+
 Bytes numberedReport(uint32_t sequence, bool numbered) {
     const size_t payload = numbered ? 4 : 8;
     Bytes report{static_cast<uint8_t>(numbered ? 1 : 0)};

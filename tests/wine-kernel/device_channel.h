@@ -30,6 +30,11 @@ public:
     // The output reports the device received so far, waiting up to `limitMs`
     // for at least `count`.
     std::vector<DeviceOutput> outputs(const std::string& name, size_t count, uint32_t limitMs);
+    // The device side's monotonic clock in nanoseconds; -1 on failure.
+    int64_t clockNs();
+    // Streams COUNT stamped reports to each of `names` (comma-separated) at
+    // `rate` per second each; the rate reached, or a negative number.
+    double stream(const std::string& names, double rate, uint32_t count, uint8_t run);
 
 private:
     std::string ask(const std::string& order);

@@ -10,14 +10,22 @@
 //   send NAME FIRST COUNT PAUSE_US  reports FIRST.. back to back or paced; ok MS
 //   outputs NAME COUNT LIMIT_MS     ok N, then N lines: HEX MICROSECONDS
 //   unplug NAME                     ok
+//   clock                           ok NS: the monotonic clock now
+//   stream NAME,NAME.. RATE COUNT RUN
+//                                   COUNT stamped reports to each device at
+//                                   RATE per second each; ok RATE_REACHED
 //   bye
 //
 // A report numbered n carries n in its first two bytes (after the report ID
-// of a numbered device) and bytes derived from n after them.
+// of a numbered device) and bytes derived from n after them. A stamped
+// device (KIND stamped: 16-byte input reports) streams reports that carry
+// the run, their sequence number, the monotonic clock when they were written
+// to /dev/uhid (bench/support/stamp.h), and the device's place in the order.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,6 +36,7 @@
 #include <string>
 
 #include "kernel/uhid_device.h"
+#include "support/stamp.h"
 
 namespace juxhid::kernel {
 namespace {
@@ -45,6 +54,25 @@ const Bytes kTwoCollections = {
     0x95, 0x08, 0x09, 0x01, 0x81, 0x02, 0x09, 0x02, 0x91, 0x02, 0xC0, 0x06, 0x01, 0xFF, 0x09, 0x02,
     0xA1, 0x01, 0x85, 0x02, 0x95, 0x04, 0x09, 0x03, 0x81, 0x02, 0x85, 0x03, 0x95, 0x10, 0x09, 0x04,
     0x81, 0x02, 0x95, 0x02, 0x09, 0x05, 0x91, 0x02, 0xC0};
+
+// Vendor page 0xFF00, usage 1: 16-byte input reports (room for a stamp), 8-byte output.
+const Bytes kStamped = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
+                        0x95, 0x10, 0x09, 0x01, 0x81, 0x02, 0x95, 0x08, 0x09, 0x02, 0x91, 0x02, 0xC0};
+constexpr size_t kStampedPayload = 16;
+// Where a stamped report carries the device's place in a stream's order.
+constexpr size_t kStreamPlace = bench::kStampBytes;
+
+int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+void sleepUntilNs(int64_t dueNs) {
+    const timespec due{static_cast<time_t>(dueNs / 1'000'000'000), static_cast<long>(dueNs % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0) {
+    }
+}
 
 struct Played {
     std::unique_ptr<UhidDevice> device;
@@ -105,6 +133,8 @@ public:
 private:
     std::string perform(const std::string& order, const std::string& name, std::istringstream& words) {
         if (order == "plug") return plug(name, words);
+        if (order == "clock") return "ok " + std::to_string(monotonicNs());
+        if (order == "stream") return stream(name, words);
         const auto found = devices_.find(name);
         if (found == devices_.end()) return "error no device " + name;
         Played& played = found->second;
@@ -127,8 +157,12 @@ private:
             if (kind == "plain") played = Played{nullptr, 0, 8};
             else if (kind == "numbered") played = Played{nullptr, 1, 4};
             else if (kind == "composite") played = Played{nullptr, 1, 8};
+            else if (kind == "stamped") played = Played{nullptr, 0, kStampedPayload};
             else return "error unknown kind " + kind;
-            const Bytes& descriptor = kind == "plain" ? kPlain : kind == "numbered" ? kNumbered : kTwoCollections;
+            const Bytes& descriptor = kind == "plain"      ? kPlain
+                                      : kind == "numbered" ? kNumbered
+                                      : kind == "stamped"  ? kStamped
+                                                           : kTwoCollections;
             played.device = std::make_unique<UhidDevice>(DeviceIdentity{
                 static_cast<uint16_t>(vendor), static_cast<uint16_t>(product), name, descriptor});
             found = devices_.emplace(name, std::move(played)).first;
@@ -147,6 +181,40 @@ private:
         }
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         return "ok " + std::to_string(ms);
+    }
+
+    // Each tick on an absolute schedule (a late tick is caught up at once, as
+    // a device's queued reports would be), one report to each device, each
+    // stamped just before its write. The rate each device reached is the
+    // answer: under emulation the guest may not keep up with the one asked.
+    std::string stream(const std::string& names, std::istringstream& words) {
+        double rate = 0;
+        uint32_t count = 0;
+        unsigned run = 0;
+        words >> rate >> count >> run;
+        std::vector<Played*> streamed;
+        std::istringstream list(names);
+        for (std::string name; std::getline(list, name, ',');) {
+            const auto found = devices_.find(name);
+            if (found == devices_.end() || found->second.payload != kStampedPayload) return "error no stamped " + name;
+            streamed.push_back(&found->second);
+        }
+        if (rate <= 0 || count == 0 || streamed.empty()) return "error stream needs devices, a rate and a count";
+        const int64_t periodNs = static_cast<int64_t>(1e9 / rate);
+        Bytes report(bench::kShortestStampedReport + kStampedPayload);
+        const int64_t start = monotonicNs();
+        for (uint32_t sequence = 0; sequence < count; ++sequence) {
+            sleepUntilNs(start + periodNs * sequence);
+            for (size_t place = 0; place < streamed.size(); ++place) {
+                report[1 + kStreamPlace] = static_cast<uint8_t>(place);
+                bench::Stamp stamp{static_cast<uint8_t>(run), sequence, static_cast<uint64_t>(monotonicNs())};
+                bench::writeStamp(report.data(), stamp);
+                if (!streamed[place]->device->send(Bytes(report.begin() + 1, report.begin() + 1 + kStampedPayload)))
+                    return "error send failed";
+            }
+        }
+        const double seconds = static_cast<double>(monotonicNs() - start) / 1e9;
+        return "ok " + std::to_string(count > 1 ? (count - 1) / seconds : rate);
     }
 
     std::string outputs(Played& played, std::istringstream& words) {

@@ -375,8 +375,8 @@ void measureIdle(FigureSheet& sheet, const Settings& settings, size_t devices, C
     for (size_t place = 0; place < devices; ++place) api.setDataCallback(g_devices[place].row, 1, onReport);
     Sleep(500);
     addIdle(sheet, open + ", data callbacks set", idleFor(settings.idleSeconds), *baseline,
-            "no reports; each interface's callback worker looks for a stop every 50 ms, so 20 wake-ups/s "
-            "per interface is the design's least");
+            "no reports; each interface's callback worker sleeps until a report, the unplug or a close "
+            "wakes it");
     closeInterfaces(devices);
 
     // Not the library: as many bare readers blocked in their reads, to tell

@@ -92,6 +92,7 @@ load() { cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || uptime; }
 measure_stack() {
   case "$1" in
     kernel) JUXHID_KERNEL_MEASURE=full JUXHID_KERNEL_FIGURES="$2" bash "$root/.ci/kernel.sh" ;;
+    wine-kernel) JUXHID_WINE_KERNEL_MEASURE=full JUXHID_WINE_KERNEL_FIGURES="$2" bash "$root/.ci/wine-kernel.sh" ;;
     *) echo "unknown stack: $1 (kernel, wine-kernel, sim-wine or all)" >&2; exit 2 ;;
   esac
 }

@@ -13,6 +13,12 @@ double perSecond(uint64_t count, uint64_t wallNs) {
     return wallNs == 0 ? 0.0 : static_cast<double>(count) * 1e9 / static_cast<double>(wallNs);
 }
 
+ProcessCost withoutSampling(ProcessCost cost, const ProcessCost& sampling) {
+    cost.cpuNs -= std::min(cost.cpuNs, sampling.cpuNs);
+    cost.wakeups -= std::min(cost.wakeups, sampling.wakeups);
+    return cost;
+}
+
 }  // namespace
 
 double CostWindow::cpuUsPerItem() const {
@@ -35,31 +41,34 @@ double CostWindow::itemsPerSecond() const { return perSecond(items, wallNs); }
 
 CostWindow windowBetween(const ProcessCost& processBefore, const ProcessCost& processAfter,
                          const ProcessCost& serverBefore, const ProcessCost& serverAfter, uint64_t wallNs,
-                         uint64_t items, uint64_t samplingCpuNs) {
+                         uint64_t items, const ProcessCost& processSampling, const ProcessCost& serverSampling) {
     CostWindow window;
     window.wallNs = wallNs;
-    window.process = costBetween(processBefore, processAfter);
-    window.process.cpuNs -= std::min(window.process.cpuNs, samplingCpuNs);
-    window.server = costBetween(serverBefore, serverAfter);
+    window.process = withoutSampling(costBetween(processBefore, processAfter), processSampling);
+    window.server = withoutSampling(costBetween(serverBefore, serverAfter), serverSampling);
     window.items = items;
     return window;
 }
 
+// Samples in the same order at both ends of the window and once more before
+// it, so that each window holds what one round of samples costs, as the
+// round before it does.
 CostWindow measureWindow(double warmupSeconds, double windowSeconds, const std::function<uint64_t()>& itemsSoFar) {
     std::this_thread::sleep_for(std::chrono::duration<double>(warmupSeconds));
-    const uint64_t itemsBefore = itemsSoFar();
-    const ProcessCost serverBefore = sampleWineServerCost();
-    const ProcessCost sampled = sampleProcessCost();
+    const ProcessCost processEarlier = sampleProcessCost();
+    const ProcessCost serverEarlier = sampleWineServerCost();
     const ProcessCost processBefore = sampleProcessCost();
-    const uint64_t samplingCpuNs = costBetween(sampled, processBefore).cpuNs;
+    const ProcessCost serverBefore = sampleWineServerCost();
+    const uint64_t itemsBefore = itemsSoFar();
     const uint64_t start = nowNs();
     std::this_thread::sleep_for(std::chrono::duration<double>(windowSeconds));
     const uint64_t end = nowNs();
+    const uint64_t itemsAfter = itemsSoFar();
     const ProcessCost processAfter = sampleProcessCost();
     const ProcessCost serverAfter = sampleWineServerCost();
-    const uint64_t itemsAfter = itemsSoFar();
     return windowBetween(processBefore, processAfter, serverBefore, serverAfter, end - start,
-                         itemsAfter - itemsBefore, samplingCpuNs);
+                         itemsAfter - itemsBefore, costBetween(processEarlier, processBefore),
+                         costBetween(serverEarlier, serverBefore));
 }
 
 }  // namespace juxhid::bench

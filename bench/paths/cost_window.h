@@ -31,11 +31,13 @@ struct CostWindow {
 // `itemsSoFar` counts what went through since the run began.
 CostWindow measureWindow(double warmupSeconds, double windowSeconds, const std::function<uint64_t()>& itemsSoFar);
 
-// The window's figures from two samples each. Reading the counters costs the
-// process CPU of its own, inside the window (more with more threads):
-// `samplingCpuNs`, what one more sample took just before, is taken out.
+// The window's figures from two samples each. Reading the counters costs
+// CPU of its own inside the window, more with more threads, and under Wine
+// wake-ups too, of the process and of the server (every file opened is a
+// call to the server). What one more round of samples cost just before
+// (`processSampling`, `serverSampling`) is taken out of each.
 CostWindow windowBetween(const ProcessCost& processBefore, const ProcessCost& processAfter,
                          const ProcessCost& serverBefore, const ProcessCost& serverAfter, uint64_t wallNs,
-                         uint64_t items, uint64_t samplingCpuNs);
+                         uint64_t items, const ProcessCost& processSampling, const ProcessCost& serverSampling);
 
 }  // namespace juxhid::bench

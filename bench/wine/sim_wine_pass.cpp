@@ -29,6 +29,8 @@ namespace juxhid::bench {
 namespace {
 
 constexpr uint32_t kReportLength = 64;
+const char* const kServerNote =
+    "the Wine server beside the process; it also serves the prefix's own service processes";
 const char* const kEventFloor = "floor: two event wake-ups (SetEvent, WaitForSingleObject)";
 
 struct Lengths {
@@ -171,9 +173,9 @@ public:
                                 "wake-ups/s", note);
             if (!w.server.wakeupsKnown) continue;
             sheet_.addWithFloor("Idle cost", name + " : Wine server CPU", w.serverPercentOfCore(),
-                                f.serverPercentOfCore(), "% of a core", "the Wine server beside the process");
+                                f.serverPercentOfCore(), "% of a core", kServerNote);
             sheet_.addWithFloor("Idle cost", name + " : Wine server wake-ups", w.serverWakeupsPerSecond(),
-                                f.serverWakeupsPerSecond(), "wake-ups/s", "the Wine server beside the process");
+                                f.serverWakeupsPerSecond(), "wake-ups/s", kServerNote);
         }
     }
 
@@ -215,8 +217,11 @@ private:
             fail(std::string(path) + " at " + rateText(rate) + ": " + run.error);
             return;
         }
-        char wakeups[64];
-        std::snprintf(wakeups, sizeof wakeups, "%.2f wake-ups/report", run.window.wakeupsPerItem());
+        char wakeups[128];
+        std::snprintf(wakeups, sizeof wakeups, "%.2f wake-ups/report; %llu %s for %llu delivered",
+                      run.window.wakeupsPerItem(), static_cast<unsigned long long>(run.taken),
+                      std::strcmp(path, "ReadData") == 0 ? "taken" : "callbacks",
+                      static_cast<unsigned long long>(run.delivered));
         sheet_.addWithFloor("CPU per report", std::string("CPU per report, ") + path + ", " + rateText(rate),
                             run.window.cpuUsPerItem(), floor.window.cpuUsPerItem(), "us CPU/report",
                             std::string("whole process with the bus feeder; floor: event relay; ") + wakeups +

@@ -333,7 +333,7 @@ def sheet_figures(paths):
     for name, label, why in IDLE_CASES:
         entry = paths.get(name)
         if entry and idle_floor:
-            window = "over %.1f s" % entry["window_s"]
+            window = "over %.1f s, the measuring thread's one wake-up included" % entry["window_s"]
             add("Idle cost", label + " : CPU", entry["percent_of_core"], "% of a core",
                 idle_floor["percent_of_core"], window)
             add("Idle cost", label + " : wake-ups", entry["wakeups_per_s"], "wake-ups/s",

@@ -164,7 +164,7 @@ public:
             }
             const CostWindow& w = run.window;
             const CostWindow& f = floor.window;
-            std::string note = "over " + seconds(w.wallNs);
+            std::string note = "over " + seconds(w.wallNs) + ", the measuring thread's one wake-up included";
             if (*c.why) note += std::string("; ") + c.why;
             const std::string name = c.name;
             sheet_.addWithFloor("Idle cost", name + " : CPU", w.percentOfCore(), f.percentOfCore(), "% of a core",

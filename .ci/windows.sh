@@ -6,7 +6,7 @@
 # suite against that architecture's juxhid_sim.dll, runs its juxhid.dll
 # on Wine's own HID devices, and makes a short measuring pass of the
 # simulated bus against Wine's own floors (it prints its figures and keeps
-# them as BUILD/bench/figures-sim-wine64.json or -wine32.json; no timing is
+# them as BUILD/bench/sim-wine64.sheet.json or sim-wine32.sheet.json; no timing is
 # asserted, only that every figure could be measured).
 #
 # Some machines cannot execute any 32-bit program at all (Wine's 32-bit
@@ -201,7 +201,7 @@ test_architecture() {
     run ctest --test-dir "$dir" --no-tests=error --output-on-failure -R '^RealStack\.'
     step "$arch: measuring pass, simulated bus under Wine (figures only)"
     run "$wine_run" "$arch" "$dir/bench/juxhid_bench_wine.exe" --short \
-        --json "$dir/bench/figures-sim-wine${bits[$arch]}.json"
+        --json "$dir/bench/sim-wine${bits[$arch]}.sheet.json"
     ran[$arch]="$suite suite tests and $real real-stack tests passed, figures measured"
 }
 

@@ -6,12 +6,20 @@
 #
 #   bench/run.sh [--short] [--no-build] [--build-dir DIR] [--out DIR]
 #                [--svg FILE] [--markdown FILE]
+#   bench/run.sh --compare REV [--rounds N] [--short] [--build-dir DIR] [--out DIR]
 #
 #   --short       every measurement briefly (a smoke pass; numbers mean little)
 #   --no-build    use the benchmarks already built in the build directory
 #   --build-dir   default build-bench (a Release build of its own)
 #   --out         default BUILD_DIR/bench-results
 #   --svg, --markdown  also write the histogram / the table there
+#   --compare REV  also build the benchmarks of git revision REV (in
+#                 BUILD_DIR/compare-REV) and run the two in turn, N rounds
+#                 each (default 4), alternating which goes first, then print
+#                 every figure's ratio between them (bench/compare.py). A
+#                 figure counts as changed only when every round moved it
+#                 the same way: what the machine's noise does to one round,
+#                 it does to both revisions of that round.
 #
 # The machine should be quiet: the load average is recorded with the results.
 set -euo pipefail
@@ -20,6 +28,8 @@ build="$root/build-bench"
 out=""
 short=0
 build_first=1
+compare=""
+rounds=4
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -28,6 +38,8 @@ while [ $# -gt 0 ]; do
     --build-dir) build=$(realpath -m "$2"); shift ;;
     --out) out=$(realpath -m "$2"); shift ;;
     --svg|--markdown) extra+=("$1" "$(realpath -m "$2")"); shift ;;
+    --compare) compare=$2; shift ;;
+    --rounds) rounds=$2; shift ;;
     *) echo "unknown option: $1 (see the top of $0)" >&2; exit 2 ;;
   esac
   shift
@@ -35,11 +47,11 @@ done
 out=${out:-$build/bench-results}
 benches=(juxhid_bench_ring juxhid_bench_calls juxhid_bench_paths)
 
-if [ "$build_first" = 1 ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DJUXHID_BUILD_BENCH=ON >/dev/null
-  cmake --build "$build" -j"${JUXHID_JOBS:-2}" --target "${benches[@]}"
-fi
-mkdir -p "$out"
+# build SOURCE_DIR BUILD_DIR
+build_benches() {
+  cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DJUXHID_BUILD_BENCH=ON >/dev/null
+  cmake --build "$2" -j"${JUXHID_JOBS:-2}" --target "${benches[@]}"
+}
 
 if [ "$short" = 1 ]; then
   micro=(--benchmark_min_time=0.01)
@@ -49,18 +61,56 @@ else
   paths=()
 fi
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || uptime)"
-start=$SECONDS
-run() {
-  local name=$1; shift
-  echo "running $name ..."
-  "$build/bench/juxhid_bench_$name" --benchmark_out="$out/$name.json" --benchmark_out_format=json \
-    "$@" >"$out/$name.log" 2>&1 || { cat "$out/$name.log" >&2; exit 1; }
+# measure BUILD_DIR OUT_DIR: every benchmark once, its JSON into OUT_DIR.
+measure() {
+  local from=$1 into=$2
+  mkdir -p "$into"
+  run() {
+    local name=$1; shift
+    echo "running $name ..."
+    "$from/bench/juxhid_bench_$name" --benchmark_out="$into/$name.json" --benchmark_out_format=json \
+      "$@" >"$into/$name.log" 2>&1 || { cat "$into/$name.log" >&2; exit 1; }
+  }
+  run ring "${micro[@]}"
+  run calls "${micro[@]}"
+  run paths "${paths[@]}" --histogram_out="$into/histograms.json"
 }
-run ring "${micro[@]}"
-run calls "${micro[@]}"
-run paths "${paths[@]}" --histogram_out="$out/histograms.json"
-echo "measured in $((SECONDS - start)) s; load after: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || uptime)"
+
+load() { cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || uptime; }
+
+if [ -n "$compare" ]; then
+  commit=$(git -C "$root" rev-parse --verify "$compare^{commit}") || { echo "no revision $compare" >&2; exit 2; }
+  other_src="$build/compare-$compare/src"
+  other_build="$build/compare-$compare/build"
+  rm -rf "$other_src" && mkdir -p "$other_src"
+  git -C "$root" archive "$commit" | tar -x -C "$other_src"
+  build_benches "$root" "$build"
+  build_benches "$other_src" "$other_build"
+  echo "comparing this tree with $compare (${commit:0:12}), $rounds rounds; load before: $(load)"
+  this_dirs=() other_dirs=()
+  for round in $(seq 1 "$rounds"); do
+    # Alternate which goes first, so that neither always meets a warmer machine.
+    if [ $((round % 2)) = 1 ]; then order=(this other); else order=(other this); fi
+    for side in "${order[@]}"; do
+      echo "round $round: $side"
+      if [ "$side" = this ]; then measure "$build" "$out/this-$round"
+      else measure "$other_build" "$out/other-$round"; fi
+    done
+    this_dirs+=("$out/this-$round") other_dirs+=("$out/other-$round")
+  done
+  echo "load after: $(load)"
+  python3 "$root/bench/compare.py" --this "${this_dirs[@]}" --other "${other_dirs[@]}" --label "$compare" \
+    --markdown "$out/compare.md"
+  echo "comparison: $out/compare.md"
+  exit 0
+fi
+
+[ "$build_first" = 1 ] && build_benches "$root" "$build"
+mkdir -p "$out"
+echo "load before: $(load)"
+start=$SECONDS
+measure "$build" "$out"
+echo "measured in $((SECONDS - start)) s; load after: $(load)"
 echo
 
 python3 "$root/bench/report.py" --ring "$out/ring.json" --calls "$out/calls.json" \

@@ -43,8 +43,8 @@ class SheetFigures(unittest.TestCase):
             ("Scaling (1,000/s per interface)", "1 interface, callback p99", 90, 40),
             ("Scaling (1,000/s per interface)", "25 interfaces, callback p50", 70, 12),
             ("Scaling (1,000/s per interface)", "25 interfaces, CPU per report", 45, 15),
-            ("Idle cost", "idle, 25 interfaces open, data callbacks set : CPU", 1.0, 0.001),
-            ("Idle cost", "idle, 25 interfaces open, data callbacks set : wake-ups", 500, 0.2),
+            ("Idle cost", "idle, 25 interfaces open, data callbacks set: CPU", 1.0, 0.001),
+            ("Idle cost", "idle, 25 interfaces open, data callbacks set: wake-ups", 500, 0.2),
         ]
         for section, name, value, floor in cases:
             with self.subTest(name=name):
@@ -52,6 +52,13 @@ class SheetFigures(unittest.TestCase):
                 self.assertEqual((figure["value"], figure["floor"]), (value, floor))
         self.assertNotIn(("Scaling (1,000/s per interface)", "5 interfaces, callback p50"), got,
                          "no figure without its measurement")
+
+    def test_the_fifty_millisecond_look_is_named_only_where_its_wakeups_were_counted(self):
+        floor = idle(0.001, 0.2)
+        for wakeups, interfaces, named in ((500.2, 25, True), (20.2, 1, True), (0.2, 25, False), (60.2, 1, False)):
+            with self.subTest(wakeups=wakeups, interfaces=interfaces):
+                why = report.idle_why(idle(0.5, wakeups), floor, interfaces)
+                self.assertEqual("every 50 ms" in why, named)
 
     def test_a_rate_not_reached_is_said_in_the_note(self):
         paths = {"cost/floor/at_24000": cost(20, asked=24000, achieved=24000),

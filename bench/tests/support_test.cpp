@@ -4,14 +4,23 @@
 
 #include <atomic>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <iterator>
 #include <numeric>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "paths/cost_window.h"
+#include "support/figures.h"
 #include "support/options.h"
 #include "support/pacer.h"
+#include "support/process_cost.h"
+#include "support/process_cost_parse.h"
 #include "support/samples.h"
 #include "platform/platform.h"
 #include "support/sequence_check.h"
@@ -243,6 +252,79 @@ TEST(BenchCostWindow, CountsOnlyTheItemsOfTheWindowAndItsWallTime) {
     EXPECT_GE(window.wallNs, 20'000'000u);
     EXPECT_TRUE(window.process.wakeupsKnown);
     EXPECT_GE(window.process.threads, 1u);
+}
+
+TEST(BenchProcessCost, ReadsTheKernelsCountersOutOfTheirFiles) {
+    struct Case {
+        const char* status;
+        uint64_t switches;
+    };
+    const Case cases[] = {
+        {"Name:\tx\nvoluntary_ctxt_switches:\t12\nnonvoluntary_ctxt_switches:\t3\n", 15},
+        // The involuntary line first: its key must not be taken for the voluntary one.
+        {"nonvoluntary_ctxt_switches:\t3\nvoluntary_ctxt_switches:\t12\n", 15},
+        {"voluntary_ctxt_switches:\t7\n", 7},
+        {"", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(contextSwitchesInStatus(c.status), c.switches) << c.status;
+    EXPECT_EQ(cpuNsInSchedstat("123456789 5000 42\n"), 123456789u);
+    EXPECT_EQ(cpuNsInSchedstat(""), 0u);
+}
+
+TEST(BenchProcessCost, DifferencesNeverGoBelowZeroAndKnowWhatBothKnew) {
+    const ProcessCost before{100, 50, 3, true};
+    const ProcessCost after{250, 80, 4, true};
+    const ProcessCost cost = costBetween(before, after);
+    EXPECT_EQ(cost.cpuNs, 150u);
+    EXPECT_EQ(cost.wakeups, 30u);
+    EXPECT_TRUE(cost.wakeupsKnown);
+    const ProcessCost unknown = costBetween(ProcessCost{}, after);
+    EXPECT_FALSE(unknown.wakeupsKnown);
+    EXPECT_EQ(unknown.wakeups, 0u);
+    EXPECT_EQ(costBetween(after, before).cpuNs, 0u);
+    EXPECT_DOUBLE_EQ(percentOfCore(5'000'000, 1'000'000'000), 0.5);
+}
+
+// Every sleep of a thread is a wake-up the kernel counts: a count that
+// missed a thread, or counted only the caller, would call an idle library
+// free when it is not.
+TEST(BenchProcessCost, CountsTheWakeupsOfEveryThread) {
+    constexpr int kSleeps = 20;
+    std::atomic<bool> slept{false};
+    std::atomic<bool> mayEnd{false};
+    const ProcessCost before = sampleProcessCost();
+    std::thread sleeper([&] {
+        for (int i = 0; i < kSleeps; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        slept = true;
+        // Alive until sampled: an ended thread's counts leave the process's.
+        while (!mayEnd) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!slept) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const ProcessCost during = costBetween(before, sampleProcessCost());
+    mayEnd = true;
+    sleeper.join();
+    EXPECT_TRUE(during.wakeupsKnown);
+    EXPECT_GE(during.wakeups, static_cast<uint64_t>(kSleeps));
+    EXPECT_GE(during.threads, 2u);
+}
+
+TEST(BenchFigures, WriteEveryFigureWithItsFloorAsJson) {
+    FigureSheet sheet("sim");
+    sheet.setContext("seconds per run", "2");
+    sheet.addWithFloor("Callback latency", "callback at 1,000/s, p50", 47.5, 43.25, "us", "floor: two \"hops\"");
+    sheet.add("Idle cost", "idle, 25 interfaces open: wake-ups", 500, "wake-ups/s");
+    const std::string path = ::testing::TempDir() + "figures_test.json";
+    ASSERT_TRUE(sheet.writeJson(path));
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string json = text.str();
+    std::remove(path.c_str());
+    for (const char* expected : {"\"platform\": \"sim\"", "\"seconds per run\": \"2\"", "\"value\": 47.5",
+                                 "\"floor\": 43.25", "\"note\": \"floor: two \\\"hops\\\"\"",
+                                 "\"value\": 500, \"unit\": \"wake-ups/s\", \"floor\": null"})
+        EXPECT_NE(json.find(expected), std::string::npos) << expected << " in " << json;
+    EXPECT_DOUBLE_EQ(ratioToFloor(47.5, 0), 0);
 }
 
 }  // namespace

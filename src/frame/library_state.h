@@ -61,6 +61,9 @@ struct InterfaceSlot {
     // The callback worker is running the host's code: a teardown gives such a
     // worker only a short wait, since the host may be waiting for the caller.
     std::atomic<bool> inHostCallback;
+    // The callback worker saw the unplug with no error callback installed and
+    // now waits for dataSignal alone: the error callback's setter wakes it.
+    std::atomic<bool> workerAwaitsErrorCallback;
 
     // The reader's scratch buffer, obtained before the reader starts so that
     // a failure is reported by SetupInterface instead of a silent reader.

@@ -67,6 +67,11 @@ int32_t setDataCallback(int32_t index, uint32_t mode, JuxhidDataCallback callbac
 int32_t setErrorCallback(int32_t index, JuxhidErrorCallback callback) {
     return withLockedSlot(index, [&](InterfaceSlot& slot) {
         slot.errorCallback = callback;
+        // A worker that saw the unplug with no error callback to call waits
+        // for data wake-ups alone: this one tells it there is one now. (A
+        // worker yet to see the unplug finds the callback by itself; waking
+        // it through dataSignal would hand its last report out again.)
+        if (callback != nullptr && slot.workerAwaitsErrorCallback.load()) platform::signalSet(slot.dataSignal);
         return startWorkerAndRelease(slot);
     });
 }

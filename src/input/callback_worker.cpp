@@ -12,7 +12,14 @@
 namespace juxhid {
 namespace {
 
-constexpr uint32_t kSignalWaitMs = 50;
+// Whatever the worker must act on sets a signal: a report, the unplug, a
+// stop, an error callback installed after the unplug. So an idle worker
+// sleeps through; the bound on its wait only caps a wake-up that a platform
+// lost, and costs one wake-up a minute.
+constexpr uint32_t kIdleWaitMs = 60'000;
+// After a failed wait or lock wait: short enough to serve reports, long
+// enough not to spin.
+constexpr uint32_t kFailurePauseMs = 50;
 constexpr uint32_t kLockWaitMs = 100;
 constexpr uint32_t kCopyBytes = 256;
 
@@ -61,7 +68,7 @@ Next deliver(InterfaceSlot& slot, WorkerBlock& block) {
     if (!tryLock(slot.readLock, kLockWaitMs)) {
         // The signal stays set, so the next wait returns at once: a lock wait
         // that fails at once must not turn that into a busy loop.
-        platform::sleepMs(kSignalWaitMs);
+        platform::sleepMs(kFailurePauseMs);
         return Next::Wait;
     }
     const uint32_t mode = slot.dataCallbackMode.load();
@@ -94,18 +101,22 @@ Next deliver(InterfaceSlot& slot, WorkerBlock& block) {
 
 // Waits for the next wake-up: either signal, or, once the device is known to
 // be gone (errorSignal stays set for good), dataSignal alone, so that the
-// wait still lasts.
+// wait still lasts; the error callback's setter then sets dataSignal.
 int32_t awaitWakeup(InterfaceSlot& slot, const WorkerBlock& block) {
-    if (block.deviceGoneSeen) return platform::signalWait(slot.dataSignal, kSignalWaitMs);
-    return platform::signalWaitEither(slot.dataSignal, slot.errorSignal, kSignalWaitMs);
+    if (block.deviceGoneSeen) return platform::signalWait(slot.dataSignal, kIdleWaitMs);
+    return platform::signalWaitEither(slot.dataSignal, slot.errorSignal, kIdleWaitMs);
 }
 
-// The error callback, once, when the device is gone: at an error wake-up, or
-// at the first wait after it is installed.
+// The error callback, once, when the device is gone: at an error wake-up, or,
+// when it was installed only after the unplug, at the wake-up its setter
+// brings.
 bool calledErrorCallback(InterfaceSlot& slot, WorkerBlock& block, int32_t woken) {
-    if (woken == platform::kWaitAcquired) return false;
+    if (woken == platform::kWaitAcquired && !block.deviceGoneSeen) return false;
     if (woken == platform::kWaitSecond) block.deviceGoneSeen = true;
     if (!block.deviceGoneSeen) return false;
+    // Published before the callback is looked for, so that a setter running
+    // meanwhile either is seen here or sees this and wakes the worker.
+    slot.workerAwaitsErrorCallback = true;
     const JuxhidErrorCallback onError = slot.errorCallback.load();
     if (onError == nullptr) return false;
     if (endOfLifeBegun()) return true;
@@ -122,10 +133,18 @@ void runLoop(WorkerBlock& block) {
         if (calledErrorCallback(slot, block, woken)) return;
         if (slot.stopRequested.load()) return;
         if (woken == platform::kWaitAcquired) {
-            if (deliver(slot, block) == Next::End) return;
+            // After the unplug the reader stores nothing: a data wake-up then
+            // carries no report (delivering would repeat the last one) and is
+            // only taken, so that it does not come back at once. A stop that
+            // sets the signal meanwhile has set its flag first.
+            if (block.deviceGoneSeen) {
+                platform::signalReset(slot.dataSignal);
+            } else if (deliver(slot, block) == Next::End) {
+                return;
+            }
         } else if (woken == platform::kWaitFailed) {
             // A wait that fails at once must not turn into a busy loop.
-            platform::sleepMs(kSignalWaitMs);
+            platform::sleepMs(kFailurePauseMs);
         }
     }
 }

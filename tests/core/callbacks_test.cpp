@@ -235,18 +235,40 @@ TEST_F(Callbacks, BothSignalsSetServeDataFirstThenTheError) {
     EXPECT_EQ(record_.count(), 2u) << "the data wake-up came before the error call";
 }
 
-TEST_F(Callbacks, WithoutAnErrorCallbackAnUnplugRepeatsNothingAndALaterOneIsCalledPromptly) {
+// Once the worker has seen the unplug with no error callback to call, it
+// waits without a look at the clock; installing one wakes it. An error
+// callback installed and taken away again before the worker woke must leave
+// it waiting as before: neither handing the last report out again nor
+// missing the one installed after.
+class LateErrorCallback : public Callbacks, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LateErrorCallback, AfterAnUnplugRepeatsNothingAndIsCalledPromptlyOnce) {
+    const bool installedAndRemovedFirst = GetParam();
     ASSERT_EQ(SetDataCallback(0, 1, recordData), JUXHID_OK);
     send(0, 3);
     ASSERT_TRUE(eventually([&] { return record_.count() == 1; }));
     juxsim_detach(device_);
+    ASSERT_TRUE(eventually([&] { return slot().workerAwaitsErrorCallback.load(); }));
+    if (installedAndRemovedFirst) {
+        ASSERT_EQ(SetErrorCallback(0, recordError), JUXHID_OK);
+        ASSERT_EQ(SetErrorCallback(0, nullptr), JUXHID_OK);
+    }
     sleepMs(200);
     EXPECT_EQ(record_.count(), 1u) << "the last report is not delivered again";
+    EXPECT_LE(record_.errorCalls.load(), 1);
+    const int before = record_.errorCalls.load();
     const auto installed = std::chrono::steady_clock::now();
     ASSERT_EQ(SetErrorCallback(0, recordError), JUXHID_OK);
-    ASSERT_TRUE(eventually([&] { return record_.errorCalls.load() == 1; }));
-    EXPECT_LT(msSince(installed), 1000.0);
+    if (before == 0) {
+        ASSERT_TRUE(eventually([&] { return record_.errorCalls.load() == 1; }));
+        EXPECT_LT(msSince(installed), 1000.0);
+    }
+    sleepMs(50);
+    EXPECT_EQ(record_.errorCalls.load(), 1) << "the error callback is called once";
+    EXPECT_EQ(record_.count(), 1u);
 }
+// false: installed once; true: installed and removed again first.
+INSTANTIATE_TEST_SUITE_P(Values, LateErrorCallback, ::testing::Bool());
 
 TEST_F(Callbacks, SetterCodes) {
     EXPECT_EQ(SetDataCallback(1, 1, recordData), JUXHID_CALLBACK_NOT_OPEN);

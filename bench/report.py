@@ -342,7 +342,8 @@ def sheet_figures(paths):
         entry = paths.get(name)
         if entry and idle_floor:
             why = idle_why(entry, idle_floor, interfaces)
-            window = "over %.1f s, the measuring thread's one wake-up included" % entry["window_s"]
+            window = ("over %.1f s; the measuring thread's own wake-up and the counters' reading "
+                      "leave about 2 wake-ups of doubt" % entry["window_s"])
             add("Idle cost", label + ": CPU", entry["percent_of_core"], "% of a core",
                 idle_floor["percent_of_core"], window)
             add("Idle cost", label + ": wake-ups", entry["wakeups_per_s"], "wake-ups/s",

@@ -173,7 +173,9 @@ public:
             }
             const CostWindow& w = run.window;
             const CostWindow& f = floor.window;
-            std::string note = "over " + seconds(w.wallNs) + ", the measuring thread's one wake-up included";
+            std::string note = "over " + seconds(w.wallNs) +
+                               "; the measuring thread's own wake-up and the counters' reading leave about 2 "
+                               "wake-ups of doubt";
             note += idleWhy(w, f, c.interfaces);
             const std::string name = c.name;
             sheet_.addWithFloor("Idle cost", name + ": CPU", w.percentOfCore(), f.percentOfCore(), "% of a core",

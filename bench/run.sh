@@ -7,6 +7,7 @@
 #   bench/run.sh [--short] [--no-build] [--build-dir DIR] [--out DIR]
 #                [--svg FILE] [--markdown FILE]
 #   bench/run.sh --compare REV [--rounds N] [--short] [--build-dir DIR] [--out DIR]
+#   bench/run.sh --stack NAME [--stack NAME ...] [--out DIR]
 #
 #   --short       every measurement briefly (a smoke pass; numbers mean little)
 #   --no-build    use the benchmarks already built in the build directory
@@ -20,6 +21,13 @@
 #                 figure counts as changed only when every round moved it
 #                 the same way: what the machine's noise does to one round,
 #                 it does to both revisions of that round.
+#   --stack NAME  instead, the measuring pass of a real stack at full length,
+#                 its figure sheet written to OUT/NAME.sheet.json and printed
+#                 as its table (bench/sheet_table.py): kernel (the Linux
+#                 library on the kernel's HID stack in a qemu guest, several
+#                 minutes), wine-kernel (juxhid.dll on Wine's HID stack in the
+#                 same kind of guest; as root), sim-wine (the simulated bus
+#                 under Wine); all for every one of them.
 #
 # The machine should be quiet: the load average is recorded with the results.
 set -euo pipefail
@@ -30,6 +38,7 @@ short=0
 build_first=1
 compare=""
 rounds=4
+stacks=()
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -40,6 +49,7 @@ while [ $# -gt 0 ]; do
     --svg|--markdown) extra+=("$1" "$(realpath -m "$2")"); shift ;;
     --compare) compare=$2; shift ;;
     --rounds) rounds=$2; shift ;;
+    --stack) stacks+=("$2"); shift ;;
     *) echo "unknown option: $1 (see the top of $0)" >&2; exit 2 ;;
   esac
   shift
@@ -77,6 +87,28 @@ measure() {
 }
 
 load() { cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || uptime; }
+
+# measure_stack NAME SHEET: one real stack's measuring pass at full length.
+measure_stack() {
+  case "$1" in
+    kernel) JUXHID_KERNEL_MEASURE=full JUXHID_KERNEL_FIGURES="$2" bash "$root/.ci/kernel.sh" ;;
+    *) echo "unknown stack: $1 (kernel, wine-kernel, sim-wine or all)" >&2; exit 2 ;;
+  esac
+}
+
+if [ ${#stacks[@]} -gt 0 ]; then
+  [ "${stacks[*]}" = all ] && stacks=(kernel wine-kernel sim-wine)
+  mkdir -p "$out"
+  sheets=()
+  for stack in "${stacks[@]}"; do
+    echo "== $stack: measuring at full length; load before: $(load)"
+    measure_stack "$stack" "$out/$stack.sheet.json"
+    sheets+=("$out/$stack.sheet.json")
+  done
+  python3 "$root/bench/sheet_table.py" "${sheets[@]}" --markdown "$out/stacks.md"
+  echo "sheets: ${sheets[*]}; tables: $out/stacks.md"
+  exit 0
+fi
 
 if [ -n "$compare" ]; then
   commit=$(git -C "$root" rev-parse --verify "$compare^{commit}") || { echo "no revision $compare" >&2; exit 2; }

@@ -15,7 +15,11 @@
 namespace juxhid::bench {
 
 struct ProcessCost {
-    uint64_t cpuNs = 0;       // user and system time of every thread
+    uint64_t cpuNs = 0;       // user and system time of every thread, when the sample ended
+    // The same when the sample began: walking /proc costs the process CPU
+    // too (milliseconds in an emulated guest), which an interval between two
+    // samples must leave out: it runs from the first's end to the second's start.
+    uint64_t cpuNsAtStart = 0;
     uint64_t wakeups = 0;     // voluntary and involuntary context switches of every thread
     uint32_t threads = 0;     // threads counted
     bool wakeupsKnown = false;

@@ -8,7 +8,7 @@ namespace juxhid::bench {
 
 ProcessCost costBetween(const ProcessCost& before, const ProcessCost& after) {
     ProcessCost cost;
-    cost.cpuNs = after.cpuNs >= before.cpuNs ? after.cpuNs - before.cpuNs : 0;
+    cost.cpuNs = after.cpuNsAtStart >= before.cpuNs ? after.cpuNsAtStart - before.cpuNs : 0;
     cost.wakeupsKnown = before.wakeupsKnown && after.wakeupsKnown;
     if (cost.wakeupsKnown && after.wakeups >= before.wakeups) cost.wakeups = after.wakeups - before.wakeups;
     cost.threads = after.threads;

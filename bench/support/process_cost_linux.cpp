@@ -19,15 +19,15 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-}  // namespace
-
-ProcessCost sampleProcessCost() {
-    ProcessCost cost;
+uint64_t processCpuNs() {
     timespec cpu{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-    cost.cpuNs = static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000ULL + static_cast<uint64_t>(cpu.tv_nsec);
+    return static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000ULL + static_cast<uint64_t>(cpu.tv_nsec);
+}
+
+void countWakeups(ProcessCost& cost) {
     DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) return cost;
+    if (tasks == nullptr) return;
     while (const dirent* entry = readdir(tasks)) {
         if (entry->d_name[0] == '.') continue;
         cost.wakeups += contextSwitchesInStatus(fileText(std::string("/proc/self/task/") + entry->d_name + "/status"));
@@ -35,6 +35,15 @@ ProcessCost sampleProcessCost() {
     }
     closedir(tasks);
     cost.wakeupsKnown = true;
+}
+
+}  // namespace
+
+ProcessCost sampleProcessCost() {
+    ProcessCost cost;
+    cost.cpuNsAtStart = processCpuNs();
+    countWakeups(cost);
+    cost.cpuNs = processCpuNs();
     return cost;
 }
 

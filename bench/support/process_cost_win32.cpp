@@ -90,6 +90,8 @@ ProcessCost sampleProcessCost() {
     FILETIME created, exited, kernel, user;
     if (cost.cpuNs == 0 && GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
         cost.cpuNs = ns(kernel) + ns(user);
+    // The threads' counters are read one by one during the walk itself.
+    cost.cpuNsAtStart = cost.cpuNs;
     return cost;
 }
 
@@ -112,7 +114,11 @@ const std::string& serverProcDirectory() {
 
 }  // namespace
 
-ProcessCost sampleWineServerCost() { return tasksCost(serverProcDirectory()); }
+ProcessCost sampleWineServerCost() {
+    ProcessCost cost = tasksCost(serverProcDirectory());
+    cost.cpuNsAtStart = cost.cpuNs;
+    return cost;
+}
 
 std::string processCostSource() {
     return ownProcDirectory().empty() ? "GetProcessTimes (no /proc: not under Wine)"

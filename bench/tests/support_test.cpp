@@ -205,6 +205,7 @@ TEST(BenchAllocationProbe, SeesABlockKeptWithoutCountingRequests) {
 ProcessCost counted(uint64_t cpuNs, uint64_t wakeups) {
     ProcessCost cost;
     cost.cpuNs = cpuNs;
+    cost.cpuNsAtStart = cpuNs;
     cost.wakeups = wakeups;
     cost.threads = 3;
     cost.wakeupsKnown = true;
@@ -272,10 +273,12 @@ TEST(BenchProcessCost, ReadsTheKernelsCountersOutOfTheirFiles) {
 }
 
 TEST(BenchProcessCost, DifferencesNeverGoBelowZeroAndKnowWhatBothKnew) {
-    const ProcessCost before{100, 50, 3, true};
-    const ProcessCost after{250, 80, 4, true};
+    // CPU counts from the end of the first sample to the start of the second:
+    // the samples' own walks through /proc are not the interval's.
+    const ProcessCost before{100, 90, 50, 3, true};
+    const ProcessCost after{250, 240, 80, 4, true};
     const ProcessCost cost = costBetween(before, after);
-    EXPECT_EQ(cost.cpuNs, 150u);
+    EXPECT_EQ(cost.cpuNs, 140u);
     EXPECT_EQ(cost.wakeups, 30u);
     EXPECT_TRUE(cost.wakeupsKnown);
     const ProcessCost unknown = costBetween(ProcessCost{}, after);

@@ -1,5 +1,6 @@
-"""What bench/compare.py calls a change between two revisions, and what it
-reads out of a round's files."""
+"""The report's tools: what bench/compare.py calls a change between two
+revisions and what it reads out of a round's files, and the table
+bench/sheet_table.py makes of a measuring pass's sheet."""
 
 import json
 import os
@@ -9,6 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import compare  # noqa: E402
+import sheet_table  # noqa: E402
 
 
 class Verdicts(unittest.TestCase):
@@ -70,6 +72,31 @@ class RoundFiles(unittest.TestCase):
         self.assertNotIn("latency/callback/at_1000: rate", figures)
         self.assertNotIn("latency/callback/at_1000: real_time", figures)
         self.assertFalse(any(key.startswith("allocations/") for key in figures))
+
+
+class SheetTable(unittest.TestCase):
+    def test_each_figure_beside_its_floor_under_its_section(self):
+        text = sheet_table.table({"platform": "kernel", "date": "d", "load": "1.00 1.00 1.00", "figures": [
+            {"section": "Callback latency", "name": "callback at 1,000/s, p50", "value": 150.0, "unit": "us",
+             "floor": 100.0, "note": "floor: a bare read()"},
+            {"section": "Callback latency", "name": "callback at 1,000/s, p99", "value": 450.0, "unit": "us",
+             "floor": 300.0, "note": ""},
+            {"section": "Idle cost", "name": "idle, 25 interfaces open: wake-ups", "value": 0.0,
+             "unit": "wake-ups/s", "floor": None, "note": "a | b"},
+            {"section": "Delivery", "name": "callback at 1,000/s: arrived", "value": 990, "unit": "reports",
+             "floor": None, "note": "of 1000 sent"},
+            {"section": "Delivery", "name": "callback at 1,000/s: lost", "value": 10, "unit": "reports",
+             "floor": None, "note": ""},
+            {"section": "Delivery", "name": "callback at 1,000/s: in order", "value": 990, "unit": "reports",
+             "floor": None, "note": ""}]})
+        lines = text.splitlines()
+        self.assertEqual(sum(1 for line in lines if line.startswith("| **")), 3)
+        self.assertIn("| callback at 1,000/s, p50 | 150 us | 100 | 1.50x | floor: a bare read() |", lines)
+        self.assertIn("| callback at 1,000/s, p99 | 450 us | 300 | 1.50x |  |", lines)
+        # No floor, no ratio; a note cannot break the table's columns.
+        self.assertIn("| idle, 25 interfaces open: wake-ups | 0 wake-ups/s |  |  | a / b |", lines)
+        # A run's delivery counts make one row.
+        self.assertIn("| callback at 1,000/s | arrived 990, lost 10, in order 990 |  |  | of 1000 sent |", lines)
 
 
 if __name__ == "__main__":

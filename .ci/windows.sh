@@ -3,8 +3,11 @@
 # (i686) and 64-bit (x86_64) Windows with MinGW-w64 and checks all four
 # export tables. Then, for each architecture whose programs this machine can
 # run under Wine (one tiny program probes each), it runs the cross-built test
-# suite against that architecture's juxhid_sim.dll, and runs its juxhid.dll
-# on Wine's own HID devices.
+# suite against that architecture's juxhid_sim.dll, runs its juxhid.dll
+# on Wine's own HID devices, and makes a short measuring pass of the
+# simulated bus against Wine's own floors (it prints its figures and keeps
+# them as BUILD/bench/sim-wine64.sheet.json or sim-wine32.sheet.json; no timing is
+# asserted, only that every figure could be measured).
 #
 # Some machines cannot execute any 32-bit program at all (Wine's 32-bit
 # loader then fails with "Exec format error"), and on some 32-bit Wine cannot
@@ -108,7 +111,7 @@ build_architecture() {
     command -v "$(triple "$arch")-g++-posix" >/dev/null ||
         fail "the $arch cross compiler $(triple "$arch")-g++-posix is missing (install-deps.sh --windows)"
     cmake -S "$repo" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE="${config[$arch]}" -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=OFF >/dev/null ||
+        -DCMAKE_BUILD_TYPE="${config[$arch]}" -DJUXHID_BUILD_TESTS=ON -DJUXHID_BUILD_BENCH=ON >/dev/null ||
         fail "configuring the $arch build failed (CMake's message is above)"
     run cmake --build "$dir" -j "$jobs"
 }
@@ -196,7 +199,10 @@ test_architecture() {
     run ctest --test-dir "$dir" --no-tests=error --output-on-failure -j "$jobs" -E "$suite_filter"
     step "$arch: ${bits[$arch]}-bit juxhid.dll on Wine's own HID devices"
     run ctest --test-dir "$dir" --no-tests=error --output-on-failure -R '^RealStack\.'
-    ran[$arch]="$suite suite tests and $real real-stack tests passed"
+    step "$arch: measuring pass, simulated bus under Wine (figures only)"
+    run "$wine_run" "$arch" "$dir/bench/juxhid_bench_wine.exe" --short \
+        --json "$dir/bench/sim-wine${bits[$arch]}.sheet.json"
+    ran[$arch]="$suite suite tests and $real real-stack tests passed, figures measured"
 }
 
 step "packages"

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "paths/callback_latency.h"
+#include "paths/delivery_cost.h"
+#include "paths/idle_cost.h"
 #include "paths/pacing.h"
 #include "paths/pipeline.h"
 #include "support/options.h"
@@ -34,10 +36,13 @@ struct Lengths {
     uint32_t fastChains;    // 5 ms chains in a row, for enough intervals
     uint32_t directWrites;
     double countingSeconds;  // each run that counts allocation requests
+    CostSettings cost;       // each run that measures CPU per report
+    double idleSettle;       // before an idle window opens
+    double idleWindow;
 };
 
-constexpr Lengths kFull{2.0, 0.5, 6, 2.0, 41, 101, 128, 4, 100, 0.25};
-constexpr Lengths kSmoke{0.05, 0.05, 2, 0.1, 3, 3, 5, 1, 5, 0.05};
+constexpr Lengths kFull{2.0, 0.5, 6, 2.0, 41, 101, 128, 4, 100, 0.25, {0.5, 3.0}, 0.5, 5.0};
+constexpr Lengths kSmoke{0.05, 0.05, 2, 0.1, 3, 3, 5, 1, 5, 0.05, {0.05, 0.1}, 0.05, 0.2};
 Lengths lengths = kFull;
 
 double us(uint64_t ns) { return static_cast<double>(ns) / 1e3; }
@@ -180,6 +185,91 @@ void directWrites(benchmark::State& state) {
     }
 }
 
+template <typename Body>
+void once(const std::string& name, Body body) {
+    benchmark::RegisterBenchmark(name.c_str(), body)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+// ---- What it costs the process ------------------------------------------------------
+// CPU time and wake-ups of the whole process over a window, per report
+// delivered (the bus's feeder included: see delivery_cost.h), and when idle.
+
+void costCounters(benchmark::State& state, const CostWindow& window) {
+    state.counters["window_s"] = static_cast<double>(window.wallNs) / 1e9;
+    state.counters["percent_of_core"] = window.percentOfCore();
+    state.counters["wakeups_per_s"] = window.wakeupsPerSecond();
+    state.counters["threads"] = window.process.threads;
+}
+
+template <typename Measure>
+void deliveryCost(benchmark::State& state, Measure measure) {
+    for (auto _ : state) {
+        const DeliveryCost run = measure();
+        if (!run.error.empty()) return state.SkipWithError(run.error.c_str());
+        state.SetIterationTime(static_cast<double>(run.window.wallNs) / 1e9);
+        costCounters(state, run.window);
+        state.counters["cpu_us_per_report"] = run.window.cpuUsPerItem();
+        state.counters["wakeups_per_report"] = run.window.wakeupsPerItem();
+        state.counters["asked_rate"] = run.askedRate;
+        state.counters["achieved_rate"] = run.window.itemsPerSecond();
+        state.counters["window_reports"] = static_cast<double>(run.window.items);
+        state.counters["delivered"] = static_cast<double>(run.delivered);
+        state.counters["taken"] = static_cast<double>(run.taken);
+        state.counters["p50_us"] = us(run.latency.p50);
+        state.counters["p99_us"] = us(run.latency.p99);
+        state.counters["samples"] = static_cast<double>(run.latency.count);
+    }
+}
+
+void idleCost(benchmark::State& state, Idle idle) {
+    for (auto _ : state) {
+        const IdleCost run = measureIdle(idle, lengths.idleSettle, lengths.idleWindow);
+        if (!run.error.empty()) return state.SkipWithError(run.error.c_str());
+        state.SetIterationTime(static_cast<double>(run.window.wallNs) / 1e9);
+        costCounters(state, run.window);
+        state.counters["cpu_ms"] = static_cast<double>(run.window.process.cpuNs) / 1e6;
+        state.counters["wakeups"] = static_cast<double>(run.window.process.wakeups);
+    }
+}
+
+void registerCosts() {
+    for (const double rate : {1000.0, 24000.0}) {
+        const std::string at = "/at_" + std::to_string(static_cast<int>(rate));
+        once("cost/floor" + at, [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measureFloorCost(startConditionRelay, rate, lengths.cost); });
+        });
+        once("cost/callback" + at, [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measureCallbackCost(1, rate, lengths.cost); });
+        });
+        once("cost/ReadData" + at, [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measurePollingCost(rate, lengths.cost); });
+        });
+        once("cost/feeder_alone" + at, [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measureFeederAlone(rate, lengths.cost); });
+        });
+    }
+    // One interface at 1,000/s is cost/callback/at_1000 and its floor.
+    for (const int32_t interfaces : {5, 10, 25}) {
+        const double total = 1000.0 * interfaces;
+        once("scaling/callback/" + std::to_string(interfaces) + "_interfaces", [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measureCallbackCost(interfaces, 1000.0, lengths.cost); });
+        });
+        once("scaling/floor/at_" + std::to_string(static_cast<int>(total)), [=](benchmark::State& s) {
+            deliveryCost(s, [=] { return measureFloorCost(startConditionRelay, total, lengths.cost); });
+        });
+    }
+    once("idle/nothing_open", [](benchmark::State& s) { idleCost(s, Idle::NothingOpen); });
+    once("idle/25_interfaces_open", [](benchmark::State& s) { idleCost(s, Idle::InterfacesOpen); });
+    once("idle/25_interfaces_open_with_callbacks", [](benchmark::State& s) { idleCost(s, Idle::CallbacksSet); });
+    once("idle/unhandled_unplug", [](benchmark::State& s) { idleCost(s, Idle::UnhandledUnplug); });
+    once("idle/unhandled_unplug_with_callback",
+         [](benchmark::State& s) { idleCost(s, Idle::UnplugWithCallback); });
+    once("idle/pacing_drained", [](benchmark::State& s) { idleCost(s, Idle::PacingDrained); });
+}
+
 // ---- Allocations ---------------------------------------------------------------------
 // Each path once more, briefly and untimed, with every request for memory
 // the library makes through the platform counted.
@@ -237,14 +327,6 @@ void allocationsOfDirectWrites(benchmark::State& state, uint32_t writes) {
 
 // ---- Registration and the histogram file --------------------------------------------
 
-template <typename Body>
-void once(const std::string& name, Body body) {
-    benchmark::RegisterBenchmark(name.c_str(), body)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
-}
-
 void registerPaths() {
     once("pipeline/1_interface/at_24000", [](benchmark::State& s) { pipelineAtRate(s, 1, 24000); });
     once("pipeline/25_interfaces/at_1000_each", [](benchmark::State& s) { pipelineAtRate(s, 25, 1000); });
@@ -283,6 +365,7 @@ void registerPaths() {
     });
     once("allocations/direct_writes",
          [smoke](benchmark::State& s) { allocationsOfDirectWrites(s, smoke ? 3 : 10); });
+    registerCosts();
 }
 
 bool writeHistograms(const std::string& path) {

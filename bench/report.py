@@ -3,9 +3,12 @@
 file of raw results, and an SVG histogram of callback latency.
 
     report.py --ring R.json --calls C.json --paths P.json --histograms H.json
-              --out DIR [--svg FILE] [--markdown FILE] [--check]
+              --out DIR [--svg FILE] [--markdown FILE] [--figures FILE] [--check]
 
-The table goes to standard output (and to --markdown). --check makes the
+The table goes to standard output (and to --markdown); --figures also
+writes its figures as a sheet for platform "sim" (each figure with its
+section, unit, floor and note), in the shape every platform's measuring
+pass writes, so two revisions or two platforms compare figure by figure. --check makes the
 run fail when a benchmark is missing or reported an error, or when a result
 that does not depend on timing is wrong: allocations on a path, reports out
 of order, refused writes. Timing results are never checked here; they are
@@ -201,6 +204,189 @@ def pacing_rows(table, paths):
             direct["call_p50_us"], direct["call_p99_us"], direct["to_bus_p50_us"]))
 
 
+def fmt_count(n):
+    return "{:,.0f}".format(n)
+
+
+def ratio(value, floor):
+    return value / floor if floor else float("inf")
+
+
+def short_of(entry):
+    """A note when the run did not reach the rate asked of it."""
+    asked, achieved = entry.get("asked_rate", 0), entry.get("achieved_rate", 0)
+    if asked and achieved < 0.9 * asked:
+        return "; reached %s of %s asked" % (fmt_rate(achieved), fmt_rate(asked))
+    return ""
+
+
+def cost_rows(table, paths):
+    table.section("CPU per report (whole process, us per report delivered; floor: the two-wake-up relay, "
+                  "same rate; both include the thread that hands reports over)")
+    for rate in (1000, 24000):
+        floor = paths.get("cost/floor/at_%d" % rate)
+        feeder = paths.get("cost/feeder_alone/at_%d" % rate)
+        if floor is None:
+            continue
+        table.row("floor at %s" % fmt_rate(rate), "%.2f us, %.2f wake-ups per report" % (
+            floor["cpu_us_per_report"], floor["wakeups_per_report"]))
+        for path in ("callback", "ReadData"):
+            entry = paths.get("cost/%s/at_%d" % (path, rate))
+            if entry is None:
+                continue
+            table.row("%s at %s" % (path, fmt_rate(rate)), "%.2f us (%.1fx), %.2f wake-ups per report%s" % (
+                entry["cpu_us_per_report"], ratio(entry["cpu_us_per_report"], floor["cpu_us_per_report"]),
+                entry["wakeups_per_report"], short_of(entry)))
+        if feeder is not None:
+            table.row("of which the bus feeder alone, %s" % fmt_rate(rate), "%.2f us per report" %
+                      feeder["cpu_us_per_report"])
+
+
+IDLE_CASES = (
+    ("idle/25_interfaces_open", "idle, 25 interfaces open", 25),
+    ("idle/25_interfaces_open_with_callbacks", "idle, 25 interfaces open, data callbacks set", 25),
+    ("idle/unhandled_unplug", "idle, 1 interface after an unhandled unplug", 1),
+    ("idle/unhandled_unplug_with_callback", "idle, 1 interface after an unhandled unplug, data callback set", 1),
+    ("idle/pacing_drained", "idle, pacing chain drained", 1),
+)
+
+
+def idle_why(entry, floor, interfaces):
+    """Where the design wakes when nothing happens: a callback thread that
+    looks for a stop every 50 ms adds 20 wake-ups/s per interface."""
+    extra = (entry["wakeups_per_s"] - floor["wakeups_per_s"]) / interfaces
+    if 15 <= extra <= 25:
+        return "%.1f wake-ups/s per interface: each callback thread looks for a stop every 50 ms" % extra
+    return ""
+
+
+def idle_rows(table, paths):
+    floor = paths.get("idle/nothing_open")
+    if floor is None:
+        return
+    table.section("Idle cost (whole process over %.1f s; floor: the library loaded, nothing open)" %
+                  floor["window_s"])
+    table.row("floor", "%.4f%% of a core, %.1f wake-ups/s" % (floor["percent_of_core"], floor["wakeups_per_s"]))
+    for name, label, interfaces in IDLE_CASES:
+        entry = paths.get(name)
+        if entry is None:
+            continue
+        why = idle_why(entry, floor, interfaces)
+        extra = entry["wakeups_per_s"] - floor["wakeups_per_s"]
+        table.row(label[len("idle, "):], "%.4f%% of a core, %.1f wake-ups/s (%+.1f over the floor)%s" % (
+            entry["percent_of_core"], entry["wakeups_per_s"], extra, "; " + why if why else ""),
+            "at most 0.1% of a core, no wake-ups",
+            entry["percent_of_core"] <= 0.1 and extra <= 0.5)
+
+
+def interfaces_text(count):
+    return "%d interface%s" % (count, "" if count == 1 else "s")
+
+
+def scaling_entries(paths, interfaces):
+    if interfaces == 1:
+        return paths.get("cost/callback/at_1000"), paths.get("cost/floor/at_1000")
+    return (paths.get("scaling/callback/%d_interfaces" % interfaces),
+            paths.get("scaling/floor/at_%d" % (1000 * interfaces)))
+
+
+def scaling_rows(table, paths):
+    table.section("Scaling at 1,000/s per interface (callback latency and CPU per report; "
+                  "floor: the relay at the same total rate)")
+    for interfaces in (1, 5, 10, 25):
+        entry, floor = scaling_entries(paths, interfaces)
+        if entry is None or floor is None:
+            continue
+        table.row(interfaces_text(interfaces),
+                  "p50 %.1f us (%.1fx), p99 %.1f us (%.1fx), CPU %.2f us per report (%.1fx)%s" % (
+                      entry["p50_us"], ratio(entry["p50_us"], floor["p50_us"]),
+                      entry["p99_us"], ratio(entry["p99_us"], floor["p99_us"]),
+                      entry["cpu_us_per_report"], ratio(entry["cpu_us_per_report"], floor["cpu_us_per_report"]),
+                      short_of(entry)))
+
+
+# ---- The figure sheet ----------------------------------------------------------------------
+
+
+def sheet_figures(paths):
+    """The native table's figures, named as every platform's pass names them."""
+    figures = []
+
+    def add(section, name, value, unit, floor=None, note=""):
+        figures.append({"section": section, "name": name, "value": value, "unit": unit, "floor": floor,
+                        "note": note})
+
+    for rate in (1000, 24000):
+        at = "{:,}/s".format(rate)
+        callback, floor = paths.get("latency/callback/at_%d" % rate), paths.get("latency/floor/at_%d" % rate)
+        if callback and floor:
+            for p in ("p50", "p99"):
+                add("Callback latency", "callback at %s, %s" % (at, p), callback[p + "_us"], "us",
+                    floor[p + "_us"], "floor: two condition-variable wake-ups")
+    for rate in (1000, 24000):
+        at = "{:,}/s".format(rate)
+        floor = paths.get("cost/floor/at_%d" % rate)
+        for path in ("callback", "ReadData"):
+            entry = paths.get("cost/%s/at_%d" % (path, rate))
+            if entry and floor:
+                add("CPU per report", "CPU per report, %s, %s" % (path, at), entry["cpu_us_per_report"],
+                    "us CPU/report", floor["cpu_us_per_report"],
+                    "whole process with the bus feeder; %.2f wake-ups/report%s" % (
+                        entry["wakeups_per_report"], short_of(entry)))
+        feeder = paths.get("cost/feeder_alone/at_%d" % rate)
+        if feeder:
+            add("CPU per report", "CPU per report, bus feeder alone, %s" % at, feeder["cpu_us_per_report"],
+                "us CPU/report", note="included in the figures above")
+    idle_floor = paths.get("idle/nothing_open")
+    for name, label, interfaces in IDLE_CASES:
+        entry = paths.get(name)
+        if entry and idle_floor:
+            why = idle_why(entry, idle_floor, interfaces)
+            window = ("over %.1f s; the measuring thread's own wake-up and the counters' reading "
+                      "leave about 2 wake-ups of doubt" % entry["window_s"])
+            add("Idle cost", label + ": CPU", entry["percent_of_core"], "% of a core",
+                idle_floor["percent_of_core"], window)
+            add("Idle cost", label + ": wake-ups", entry["wakeups_per_s"], "wake-ups/s",
+                idle_floor["wakeups_per_s"], "; ".join(filter(None, (window, why))))
+    for interfaces in (1, 5, 10, 25):
+        entry, floor = scaling_entries(paths, interfaces)
+        if entry and floor:
+            section = "Scaling (1,000/s per interface)"
+            note = "floor: the relay at %s" % fmt_rate(1000 * interfaces)
+            for p in ("p50", "p99"):
+                add(section, "%s, callback %s" % (interfaces_text(interfaces), p), entry[p + "_us"], "us",
+                    floor[p + "_us"], note + short_of(entry))
+            add(section, "%s, CPU per report" % interfaces_text(interfaces), entry["cpu_us_per_report"],
+                "us CPU/report", floor["cpu_us_per_report"], note)
+    for interval in ("50ms", "5ms"):
+        for count in ("1_interface", "25_interfaces"):
+            entry = paths.get("pacing/%s/%s" % (interval, count))
+            if entry:
+                label = "%s chain, %s" % (interval.replace("ms", " ms"), count.replace("_", " "))
+                for p in ("p50", "p99"):
+                    add("Pacing", "%s, lateness %s" % (label, p), entry["lateness_%s_us" % p], "us",
+                        note="over %d intervals" % entry["intervals"])
+    for name, label in (("pipeline/1_interface/at_24000", "1 interface at 24,000/s"),
+                        ("pipeline/25_interfaces/at_1000_each", "25 interfaces at 1,000/s each")):
+        entry = paths.get(name)
+        if entry:
+            note = "of %d delivered; bus side reached %s per interface" % (
+                entry["delivered"], fmt_rate(entry["achieved_per_interface"]))
+            add("Delivery", label + ", arrived", entry["received"], "reports", note=note)
+            add("Delivery", label + ", lost", entry["lost"], "reports", note=note)
+            add("Delivery", label + ", in order", entry["received"] - entry["out_of_order"], "reports", note=note)
+    return figures
+
+
+def write_sheet(path, paths, context):
+    load = machine()["load_average"]
+    sheet = {"platform": "sim", "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+             "load": " ".join("%.2f" % v for v in load) if load else "unknown",
+             "context": context, "figures": sheet_figures(paths)}
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(sheet, f, indent=1)
+
+
 ALLOCATION_PATHS = (
     ("reader, ring and ReadData", ("allocations/reader_and_ReadData/1_interface_at_24000",
                                    "allocations/reader_and_ReadData/25_interfaces_at_1000")),
@@ -245,7 +431,12 @@ EXPECTED = {
     + ["latency/%s/at_%d" % (path, rate) for path in ("floor", "callback") for rate in (1000, 24000)]
     + ["pacing/%s/%s" % (i, n) for i in ("50ms", "5ms") for n in ("1_interface", "25_interfaces")]
     + ["pacing/direct_write"]
-    + [n for _, names in ALLOCATION_PATHS for n in names],
+    + [n for _, names in ALLOCATION_PATHS for n in names]
+    + ["cost/%s/at_%d" % (path, rate) for path in ("floor", "callback", "ReadData", "feeder_alone")
+       for rate in (1000, 24000)]
+    + ["scaling/callback/%d_interfaces" % n for n in (5, 10, 25)]
+    + ["scaling/floor/at_%d" % (1000 * n) for n in (5, 10, 25)]
+    + ["idle/nothing_open"] + [name for name, _, _ in IDLE_CASES],
 }
 
 
@@ -269,6 +460,8 @@ def problems(documents, histograms):
                 found.append("%s: %d written, %d received" % (name, entry["written"], entry["received"]))
             if name.startswith("latency/") and not entry.get("samples"):
                 found.append("%s: no samples" % name)
+            if name.startswith(("cost/", "scaling/")) and not entry.get("window_reports"):
+                found.append("%s: nothing delivered in the window" % name)
     names = {h["name"] for h in histograms.get("histograms", [])}
     found += ["histogram of %s: missing" % n for n in EXPECTED["paths"] if n.startswith("latency/") and n not in names]
     return found
@@ -378,6 +571,7 @@ def main():
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--svg")
     parser.add_argument("--markdown")
+    parser.add_argument("--figures")
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
 
@@ -391,6 +585,9 @@ def main():
     pipeline_rows(table, paths)
     latency_rows(table, paths)
     pacing_rows(table, paths)
+    cost_rows(table, paths)
+    idle_rows(table, paths)
+    scaling_rows(table, paths)
     call_rows(table, calls)
     allocation_rows(table, paths, calls)
     text = table.markdown()
@@ -401,6 +598,8 @@ def main():
     merged.update({kind: documents[kind][0] for kind in documents})
     with open(os.path.join(args.out, "results.json"), "w", encoding="utf-8") as f:
         json.dump(merged, f, indent=1)
+    if args.figures:
+        write_sheet(args.figures, paths, {"benchmarks run": documents["paths"][0].get("context", {}).get("date", "")})
     if args.markdown:
         with open(args.markdown, "w", encoding="utf-8") as f:
             f.write(text)

@@ -3,11 +3,14 @@
 // on and wakes the receiver, which records how long the item took. Items
 // handed over while a thread is busy merge into its next wake-up, as reports
 // do in the library.
+#include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
 #include "paths/callback_latency.h"
+#include "paths/relay.h"
 #include "support/pacer.h"
 
 namespace juxhid::bench {
@@ -51,30 +54,73 @@ private:
     bool closed_ = false;
 };
 
+class ConditionRelay final : public Relay {
+public:
+    ConditionRelay(double rate, uint64_t total, LatencyRun& result)
+        : pacer_(rate, total == 0 ? std::numeric_limits<uint64_t>::max() / 2 : total) {
+        relay_ = std::thread([this] {
+            uint64_t stamp = 0;
+            while (toRelay_.take(stamp)) toReceiver_.put(stamp);
+            toReceiver_.close();
+        });
+        receiver_ = std::thread([this, &result] {
+            uint64_t stamp = 0;
+            while (toReceiver_.take(stamp)) {
+                result.samples.add(nowNs() - stamp);
+                ++result.calls;
+            }
+        });
+        sender_ = std::thread([this] {
+            tightenTimerSlack();
+            pacer_.run([this](uint64_t n) {
+                toRelay_.put(nowNs());
+                handed_.store(n + 1, std::memory_order_release);
+            }, stop_);
+            done_ = true;
+        });
+    }
+    ~ConditionRelay() override { stop(); }
+
+    uint64_t handedOver() const override { return handed_.load(std::memory_order_acquire); }
+    bool senderDone() const override { return done_.load(); }
+    void stop() override {
+        if (!sender_.joinable()) return;
+        stop_ = true;
+        sender_.join();
+        toRelay_.close();
+        relay_.join();
+        receiver_.join();
+    }
+
+private:
+    Pacer pacer_;
+    Handover toRelay_;
+    Handover toReceiver_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::atomic<uint64_t> handed_{0};
+    std::thread relay_;
+    std::thread receiver_;
+    std::thread sender_;
+};
+
 }  // namespace
 
+std::unique_ptr<Relay> startConditionRelay(double rate, uint64_t total, LatencyRun& result) {
+    return std::make_unique<ConditionRelay>(rate, total, result);
+}
+
+void measureRelayFloor(StartRelay start, double rate, double seconds, LatencyRun& result) {
+    const uint64_t total = static_cast<uint64_t>(rate * seconds);
+    std::unique_ptr<Relay> relay = start(rate, total, result);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    while (!relay->senderDone()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    relay->stop();
+    result.delivered = relay->handedOver();
+}
+
 void measureWakeupFloor(double rate, double seconds, LatencyRun& result) {
-    Handover toRelay;
-    Handover toReceiver;
-    std::thread relay([&] {
-        uint64_t stamp = 0;
-        while (toRelay.take(stamp)) toReceiver.put(stamp);
-        toReceiver.close();
-    });
-    std::thread receiver([&] {
-        uint64_t stamp = 0;
-        while (toReceiver.take(stamp)) {
-            result.samples.add(nowNs() - stamp);
-            ++result.calls;
-        }
-    });
-    tightenTimerSlack();
-    const std::atomic<bool> never{false};
-    const Pacer pacer(rate, static_cast<uint64_t>(rate * seconds));
-    result.delivered = pacer.run([&](uint64_t) { toRelay.put(nowNs()); }, never);
-    toRelay.close();
-    relay.join();
-    receiver.join();
+    measureRelayFloor(startConditionRelay, rate, seconds, result);
 }
 
 }  // namespace juxhid::bench

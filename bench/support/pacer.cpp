@@ -12,6 +12,20 @@
 #include "juxhid_sim.h"
 
 namespace juxhid::bench {
+namespace {
+
+#if defined(_WIN32)
+// The Windows runtime sleeps in whole milliseconds and turns a shorter sleep
+// into a bare yield, so waiting for an item less than a millisecond away
+// would spin a core away from the threads being measured (under Wine the
+// feeder alone took 60% of one): it sleeps a whole one, as a USB frame lasts,
+// and catches up on what came due meanwhile.
+constexpr uint64_t kShortestSleepNs = 1'000'000;
+#else
+constexpr uint64_t kShortestSleepNs = 0;
+#endif
+
+}  // namespace
 
 uint64_t Pacer::dueBy(uint64_t elapsedNs) const {
     const double due = std::floor(static_cast<double>(elapsedNs) * rate_ / 1e9) + 1;
@@ -33,7 +47,7 @@ uint64_t Pacer::run(const std::function<void(uint64_t)>& emit, const std::atomic
         if (emitted == total_ || stop.load(std::memory_order_relaxed)) break;
         const uint64_t wakeAt = start + dueAt(emitted);
         const uint64_t now = nowNs();
-        if (wakeAt > now) std::this_thread::sleep_for(std::chrono::nanoseconds(wakeAt - now));
+        if (wakeAt > now) std::this_thread::sleep_for(std::chrono::nanoseconds(std::max(wakeAt - now, kShortestSleepNs)));
     }
     return emitted;
 }

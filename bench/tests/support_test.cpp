@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "paths/cost_window.h"
 #include "support/figures.h"
 #include "support/options.h"
 #include "support/pacer.h"
@@ -199,6 +200,59 @@ TEST(BenchAllocationProbe, SeesABlockKeptWithoutCountingRequests) {
     EXPECT_EQ(result.heldChange, 1);
     EXPECT_EQ(result.requests, 0);
     platform::release(block);
+}
+
+ProcessCost counted(uint64_t cpuNs, uint64_t wakeups) {
+    ProcessCost cost;
+    cost.cpuNs = cpuNs;
+    cost.cpuNsAtStart = cpuNs;
+    cost.wakeups = wakeups;
+    cost.threads = 3;
+    cost.wakeupsKnown = true;
+    return cost;
+}
+
+// The per-report and per-second figures of every cost table, and the
+// counters' own reading taken out without ever wrapping below zero.
+TEST(BenchCostWindow, FiguresFollowFromTheSamplesLessTheirOwnReading) {
+    struct Case {
+        const char* what;
+        ProcessCost before, after, sampling;
+        uint64_t wallNs, items;
+        double usPerItem, wakeupsPerItem, percent, wakeupsPerSecond, itemsPerSecond;
+    };
+    const Case cases[] = {
+        {"plain", counted(5'000'000, 100), counted(7'000'000, 150), counted(0, 0), 1'000'000'000, 1000,
+         2.0, 0.05, 0.2, 50, 1000},
+        {"reading taken out", counted(0, 0), counted(3'000'000, 60), counted(1'000'000, 10), 2'000'000'000, 500,
+         4.0, 0.1, 0.1, 25, 250},
+        {"reading dearer than the window", counted(100, 10), counted(200, 11), counted(5000, 7), 1'000'000'000, 10,
+         0, 0, 0, 0, 10},
+        {"nothing delivered", counted(0, 0), counted(1'000'000, 4), counted(0, 0), 500'000'000, 0,
+         0, 0, 0.2, 8, 0},
+        {"no time passed", counted(0, 0), counted(1'000, 4), counted(0, 0), 0, 3, 1'000.0 / 1e3 / 3, 4.0 / 3, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const CostWindow window =
+            windowBetween(c.before, c.after, c.before, c.after, c.wallNs, c.items, c.sampling, c.sampling);
+        EXPECT_DOUBLE_EQ(window.cpuUsPerItem(), c.usPerItem) << c.what;
+        EXPECT_DOUBLE_EQ(window.wakeupsPerItem(), c.wakeupsPerItem) << c.what;
+        EXPECT_DOUBLE_EQ(window.percentOfCore(), c.percent) << c.what;
+        EXPECT_DOUBLE_EQ(window.wakeupsPerSecond(), c.wakeupsPerSecond) << c.what;
+        EXPECT_DOUBLE_EQ(window.itemsPerSecond(), c.itemsPerSecond) << c.what;
+        EXPECT_DOUBLE_EQ(window.serverPercentOfCore(), c.percent) << c.what << ": the server's alike";
+        EXPECT_DOUBLE_EQ(window.serverWakeupsPerSecond(), c.wakeupsPerSecond) << c.what;
+    }
+}
+
+TEST(BenchCostWindow, CountsOnlyTheItemsOfTheWindowAndItsWallTime) {
+    uint64_t looks = 0;
+    const CostWindow window = measureWindow(0, 0.02, [&] { return ++looks == 1 ? uint64_t{10} : uint64_t{25}; });
+    EXPECT_EQ(looks, 2u) << "once at each end";
+    EXPECT_EQ(window.items, 15u);
+    EXPECT_GE(window.wallNs, 20'000'000u);
+    EXPECT_TRUE(window.process.wakeupsKnown);
+    EXPECT_GE(window.process.threads, 1u);
 }
 
 TEST(BenchProcessCost, ReadsTheKernelsCountersOutOfTheirFiles) {

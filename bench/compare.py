@@ -78,8 +78,10 @@ def floor_relative(figures):
         floor_key = None
         if parts[0] == "ring" and parts[1] != "memcpy":
             floor_key = "ring/memcpy/%s: %s" % (parts[2], measure)
-        elif parts[0] == "latency" and parts[1] != "floor":
-            floor_key = "latency/floor/%s: %s" % ("/".join(parts[2:]), measure)
+        elif parts[0] in ("latency", "cost") and parts[1] not in ("floor", "feeder_alone"):
+            floor_key = "%s/floor/%s: %s" % (parts[0], "/".join(parts[2:]), measure)
+        elif parts[0] == "scaling" and parts[1] == "callback" and parts[2].endswith("_interfaces"):
+            floor_key = "scaling/floor/at_%s000: %s" % (parts[2].split("_")[0], measure)
         if floor_key and figures.get(floor_key):
             derived["%s: %s over its floor" % (name, measure)] = value / figures[floor_key]
     return derived

@@ -93,6 +93,12 @@ measure_stack() {
   case "$1" in
     kernel) JUXHID_KERNEL_MEASURE=full JUXHID_KERNEL_FIGURES="$2" bash "$root/.ci/kernel.sh" ;;
     wine-kernel) JUXHID_WINE_KERNEL_MEASURE=full JUXHID_WINE_KERNEL_FIGURES="$2" bash "$root/.ci/wine-kernel.sh" ;;
+    sim-wine)
+      local wine_build="$build/wine64"
+      cmake -S "$root" -B "$wine_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DJUXHID_BUILD_BENCH=ON >/dev/null
+      cmake --build "$wine_build" -j"${JUXHID_JOBS:-2}" --target juxhid_bench_wine
+      bash "$root/tests/win32/wine-run.sh" x86_64 "$wine_build/bench/juxhid_bench_wine.exe" --json "$2" ;;
     *) echo "unknown stack: $1 (kernel, wine-kernel, sim-wine or all)" >&2; exit 2 ;;
   esac
 }
@@ -147,5 +153,6 @@ echo "measured in $((SECONDS - start)) s; load after: $(load)"
 echo
 
 python3 "$root/bench/report.py" --ring "$out/ring.json" --calls "$out/calls.json" \
-  --paths "$out/paths.json" --histograms "$out/histograms.json" --out "$out" "${extra[@]}"
-echo "raw results: $out/results.json, histogram: $out/latency.svg"
+  --paths "$out/paths.json" --histograms "$out/histograms.json" --out "$out" \
+  --figures "$out/sim.sheet.json" "${extra[@]}"
+echo "raw results: $out/results.json, figure sheet: $out/sim.sheet.json, histogram: $out/latency.svg"

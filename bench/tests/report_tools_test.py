@@ -60,6 +60,12 @@ class RoundFiles(unittest.TestCase):
                  "p50_us": 40.0, "rate": 1000, "iterations": 1},
                 {"name": "latency/callback/at_1000/manual_time", "run_type": "iteration", "real_time": 2.0,
                  "p50_us": 50.0, "rate": 1000, "iterations": 1},
+                {"name": "cost/floor/at_1000/iterations:1", "run_type": "iteration", "cpu_us_per_report": 40.0},
+                {"name": "cost/callback/at_1000/iterations:1", "run_type": "iteration", "cpu_us_per_report": 60.0},
+                {"name": "cost/feeder_alone/at_1000/iterations:1", "run_type": "iteration",
+                 "cpu_us_per_report": 20.0},
+                {"name": "scaling/floor/at_25000/iterations:1", "run_type": "iteration", "p50_us": 50.0},
+                {"name": "scaling/callback/25_interfaces/iterations:1", "run_type": "iteration", "p50_us": 100.0},
                 {"name": "allocations/direct_writes", "run_type": "iteration", "allocation_requests": 0}]})
             self.write(directory, "kernel.sheet.json", {"platform": "kernel", "figures": [
                 {"section": "Idle cost", "name": "idle, 25 interfaces open: CPU", "value": 0.2,
@@ -67,6 +73,10 @@ class RoundFiles(unittest.TestCase):
             figures = compare.round_figures(directory)
         self.assertAlmostEqual(figures["ring/pop/64: ns per call over its floor"], 1.5)
         self.assertAlmostEqual(figures["latency/callback/at_1000: p50_us over its floor"], 1.25)
+        self.assertAlmostEqual(figures["cost/callback/at_1000: cpu_us_per_report over its floor"], 1.5)
+        self.assertAlmostEqual(figures["scaling/callback/25_interfaces: p50_us over its floor"], 2.0)
+        # The bus's own feeder is a share of the figures, not a path beside the floor.
+        self.assertNotIn("cost/feeder_alone/at_1000: cpu_us_per_report over its floor", figures)
         self.assertEqual(figures["kernel: Idle cost / idle, 25 interfaces open: CPU (% of a core)"], 0.2)
         # Settings and the benchmark's own bookkeeping are not figures.
         self.assertNotIn("latency/callback/at_1000: rate", figures)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace juxhid::bench {
 
@@ -32,6 +33,14 @@ ProcessCost sampleProcessCost();
 // The Wine server's counters, when this runs
 // under Wine; nothing known (wakeupsKnown false) elsewhere.
 ProcessCost sampleWineServerCost();
+
+#ifdef _WIN32
+// Under Wine: the Linux processes whose command name is one of `names`
+// ("winedevice.exe", "wineserver64"), found through Z:\proc on the first
+// call with those names and summed on every call; *processes, when given,
+// says how many were found.
+ProcessCost sampleProcessesNamed(const std::vector<std::string>& names, uint32_t* processes = nullptr);
+#endif
 
 // The difference `after - before`, with wakeupsKnown only if both knew.
 ProcessCost costBetween(const ProcessCost& before, const ProcessCost& after);

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "support/process_cost.h"
 #include "support/process_cost_parse.h"
@@ -68,9 +70,9 @@ const std::string& ownProcDirectory() {
     return directory;
 }
 
-ProcessCost tasksCost(const std::string& procDirectory) {
-    ProcessCost cost;
-    if (procDirectory.empty()) return cost;
+// Adds the counters of every thread of the process in `procDirectory`.
+void addTasksCost(const std::string& procDirectory, ProcessCost& cost) {
+    if (procDirectory.empty()) return;
     forEachEntry(procDirectory + "\\task", [&](const std::string& task) {
         const std::string taskDirectory = procDirectory + "\\task\\" + task;
         cost.wakeups += contextSwitchesInStatus(fileText(taskDirectory + "\\status"));
@@ -78,7 +80,26 @@ ProcessCost tasksCost(const std::string& procDirectory) {
         ++cost.threads;
     });
     cost.wakeupsKnown = cost.threads > 0;
+    // The threads' counters are read one by one during the walk itself.
+    cost.cpuNsAtStart = cost.cpuNs;
+}
+
+ProcessCost tasksCost(const std::string& procDirectory) {
+    ProcessCost cost;
+    addTasksCost(procDirectory, cost);
     return cost;
+}
+
+// Z:\proc\PID of every process whose command name is one of `names`.
+std::vector<std::string> namedProcDirectories(const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    forEachEntry("Z:\\proc", [&](const std::string& entry) {
+        if (entry.find_first_not_of("0123456789") != std::string::npos) return;
+        const std::string comm = fileText("Z:\\proc\\" + entry + "\\comm");
+        for (const std::string& name : names)
+            if (comm == name + "\n") found.push_back("Z:\\proc\\" + entry);
+    });
+    return found;
 }
 
 }  // namespace
@@ -114,9 +135,21 @@ const std::string& serverProcDirectory() {
 
 }  // namespace
 
-ProcessCost sampleWineServerCost() {
-    ProcessCost cost = tasksCost(serverProcDirectory());
-    cost.cpuNsAtStart = cost.cpuNs;
+ProcessCost sampleWineServerCost() { return tasksCost(serverProcDirectory()); }
+
+ProcessCost sampleProcessesNamed(const std::vector<std::string>& names, uint32_t* processes) {
+    static std::mutex guard;
+    static std::map<std::vector<std::string>, std::vector<std::string>> found;
+    std::vector<std::string> directories;
+    {
+        const std::lock_guard<std::mutex> hold(guard);
+        auto known = found.find(names);
+        if (known == found.end()) known = found.emplace(names, namedProcDirectories(names)).first;
+        directories = known->second;
+    }
+    ProcessCost cost;
+    for (const std::string& directory : directories) addTasksCost(directory, cost);
+    if (processes != nullptr) *processes = static_cast<uint32_t>(directories.size());
     return cost;
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "paths/callback_latency.h"
+#include "paths/handover_relay.h"
 #include "paths/relay.h"
 #include "support/pacer.h"
 
@@ -46,6 +47,8 @@ public:
         wake_.notify_one();
     }
 
+    bool ok() const { return true; }
+
 private:
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -54,60 +57,10 @@ private:
     bool closed_ = false;
 };
 
-class ConditionRelay final : public Relay {
-public:
-    ConditionRelay(double rate, uint64_t total, LatencyRun& result)
-        : pacer_(rate, total == 0 ? std::numeric_limits<uint64_t>::max() / 2 : total) {
-        relay_ = std::thread([this] {
-            uint64_t stamp = 0;
-            while (toRelay_.take(stamp)) toReceiver_.put(stamp);
-            toReceiver_.close();
-        });
-        receiver_ = std::thread([this, &result] {
-            uint64_t stamp = 0;
-            while (toReceiver_.take(stamp)) {
-                result.samples.add(nowNs() - stamp);
-                ++result.calls;
-            }
-        });
-        sender_ = std::thread([this] {
-            tightenTimerSlack();
-            pacer_.run([this](uint64_t n) {
-                toRelay_.put(nowNs());
-                handed_.store(n + 1, std::memory_order_release);
-            }, stop_);
-            done_ = true;
-        });
-    }
-    ~ConditionRelay() override { stop(); }
-
-    uint64_t handedOver() const override { return handed_.load(std::memory_order_acquire); }
-    bool senderDone() const override { return done_.load(); }
-    void stop() override {
-        if (!sender_.joinable()) return;
-        stop_ = true;
-        sender_.join();
-        toRelay_.close();
-        relay_.join();
-        receiver_.join();
-    }
-
-private:
-    Pacer pacer_;
-    Handover toRelay_;
-    Handover toReceiver_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> done_{false};
-    std::atomic<uint64_t> handed_{0};
-    std::thread relay_;
-    std::thread receiver_;
-    std::thread sender_;
-};
-
 }  // namespace
 
 std::unique_ptr<Relay> startConditionRelay(double rate, uint64_t total, LatencyRun& result) {
-    return std::make_unique<ConditionRelay>(rate, total, result);
+    return std::make_unique<HandoverRelay<Handover>>(rate, total, result);
 }
 
 void measureRelayFloor(StartRelay start, double rate, double seconds, LatencyRun& result) {

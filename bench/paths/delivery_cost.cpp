@@ -87,6 +87,15 @@ CostWindow windowUnderLoad(const SimDevices& devices, double perInterfaceRate, c
     return window;
 }
 
+// A run on one interface: its result so far, failed when the device could
+// not be attached and opened.
+DeliveryCost oneInterfaceRun(double rate, const SimDevices& devices) {
+    DeliveryCost result;
+    result.askedRate = rate;
+    if (!devices.ok()) result.error = devices.error();
+    return result;
+}
+
 }  // namespace
 
 DeliveryCost measureCallbackCost(int32_t interfaces, double perInterfaceRate, const CostSettings& settings) {
@@ -125,13 +134,9 @@ DeliveryCost measureCallbackCost(int32_t interfaces, double perInterfaceRate, co
 }
 
 DeliveryCost measurePollingCost(double rate, const CostSettings& settings) {
-    DeliveryCost result;
-    result.askedRate = rate;
     SimDevices devices(1, kReportLength, 0);
-    if (!devices.ok()) {
-        result.error = devices.error();
-        return result;
-    }
+    DeliveryCost result = oneInterfaceRun(rate, devices);
+    if (!result.error.empty()) return result;
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> taken{0};
     std::atomic<uint64_t> readErrors{0};
@@ -155,13 +160,9 @@ DeliveryCost measurePollingCost(double rate, const CostSettings& settings) {
 }
 
 DeliveryCost measureFeederAlone(double rate, const CostSettings& settings) {
-    DeliveryCost result;
-    result.askedRate = rate;
     SimDevices devices(1, kReportLength, 0);
-    if (!devices.ok()) {
-        result.error = devices.error();
-        return result;
-    }
+    DeliveryCost result = oneInterfaceRun(rate, devices);
+    if (!result.error.empty()) return result;
     CloseInterface(0);
     result.window = windowUnderLoad(devices, rate, settings, result.delivered);
     if (result.delivered == 0) result.error = "the feeder delivered nothing";

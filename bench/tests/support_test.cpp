@@ -26,6 +26,9 @@
 #include "support/sequence_check.h"
 #include "support/sim_devices.h"
 #include "support/stamp.h"
+#include "juxhid.h"
+#include "juxhid_sim.h"
+#include "juxhid_status.h"
 
 namespace juxhid::bench {
 namespace {
@@ -328,6 +331,43 @@ TEST(BenchFigures, WriteEveryFigureWithItsFloorAsJson) {
                                  "\"value\": 500, \"unit\": \"wake-ups/s\", \"floor\": null"})
         EXPECT_NE(json.find(expected), std::string::npos) << expected << " in " << json;
     EXPECT_DOUBLE_EQ(ratioToFloor(47.5, 0), 0);
+}
+
+int32_t JUXHID_CALL ignoreReport(uint8_t*) { return 1; }
+
+// An idle library wakes no thread of its own: its readers sleep in their
+// reads, its callback threads until a report, the unplug or a close, its
+// timer while no tick is due. A thread that looked at the clock every few
+// tens of milliseconds (as the callback threads once did, 20 times a second
+// each) would show here as dozens of wake-ups in a second; the bound leaves
+// room for the measuring thread's own and a stray one of the bus's.
+TEST(BenchIdleLibrary, WakesNoThreadOfItsOwn) {
+    constexpr int32_t kInterfaces = 5;
+    struct Case {
+        const char* what;
+        bool callbacks;
+        bool unplugFirst;
+    };
+    const Case cases[] = {
+        {"interfaces open", false, false},
+        {"interfaces open with data callbacks", true, false},
+        {"interfaces with data callbacks after an unplug nobody handled", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimDevices devices(kInterfaces, 16, 0);
+        ASSERT_TRUE(devices.ok()) << devices.error();
+        for (int32_t index = 0; c.callbacks && index < kInterfaces; ++index)
+            ASSERT_EQ(SetDataCallback(index, 1, ignoreReport), JUXHID_OK);
+        for (int32_t index = 0; c.unplugFirst && index < kInterfaces; ++index)
+            ASSERT_EQ(juxsim_detach(devices.busId(index)), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the unplug seen, every thread asleep
+        const ProcessCost before = sampleProcessCost();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const ProcessCost idle = costBetween(before, sampleProcessCost());
+        ASSERT_TRUE(idle.wakeupsKnown);
+        EXPECT_LE(idle.wakeups, 10u) << "wake-ups in 1 s with " << kInterfaces << " idle interfaces";
+    }
 }
 
 }  // namespace
